@@ -1,0 +1,78 @@
+// The class tables: name, docstring, record, constructor, buffer fields and
+// representation of each native class.
+#include "generated/class_tables.hpp"
+
+#include <array>
+#include <string>
+
+#include "binding/native_class.hpp"
+#include "density/native_density.hpp"
+#include "generated/function_table.hpp"
+#include "stabilizer/native_tableau.hpp"
+#include "statevector/native_state.hpp"
+
+namespace nimbic::generated {
+
+namespace {
+
+std::string buffer_repr(const char* cls, const char* field, const BufferField& buf, int64_t n) {
+  return std::string(cls) + "(" + field + ": buffer(" + std::to_string(buf.length) +
+         "), num_qubits: " + std::to_string(n) + ")";
+}
+
+struct NativeStateTraits {
+  using Record = statevector::NativeState;
+  static constexpr const char* name = "NativeState";
+  static constexpr const char* qualname = "nimbic_native.NativeState";
+  static constexpr const char* doc =
+      "NativeState is the state vector of a circuit, as a flat interleaved complex\n"
+      "buffer (`[re0, im0, re1, im1, ...]`).";
+  static Record build(int64_t n) { return statevector::new_native_state(n); }
+  static std::array<BufferField*, 1> fields(Record& r) { return {&r.state}; }
+  static BufferField* exported(Record& r) { return &r.state; }
+  static std::string repr(const Record& r) { return buffer_repr(name, "state", r.state, r.num_qubits); }
+};
+
+struct NativeDensityTraits {
+  using Record = density::NativeDensity;
+  static constexpr const char* name = "NativeDensity";
+  static constexpr const char* qualname = "nimbic_native.NativeDensity";
+  static constexpr const char* doc =
+      "NativeDensity is the density matrix of a circuit, as a flat interleaved\n"
+      "complex buffer of `dim` by `dim` entries.";
+  static Record build(int64_t n) { return density::new_native_density(n); }
+  static std::array<BufferField*, 1> fields(Record& r) { return {&r.rho}; }
+  static BufferField* exported(Record& r) { return &r.rho; }
+  static std::string repr(const Record& r) { return buffer_repr(name, "rho", r.rho, r.num_qubits); }
+};
+
+struct NativeTableauTraits {
+  using Record = stabilizer::NativeTableau;
+  static constexpr const char* name = "NativeTableau";
+  static constexpr const char* qualname = "nimbic_native.NativeTableau";
+  static constexpr const char* doc =
+      "NativeTableau is a stabilizer state whose tableau lives in `@[bd_buffer]`\n"
+      "fields for the object's lifetime, so a circuit can be applied one gate at a\n"
+      "time without rebuilding the state.";
+  static Record build(int64_t n) { return stabilizer::new_native_tableau(n); }
+  static std::array<BufferField*, 3> fields(Record& r) { return {&r.x, &r.z, &r.r}; }
+  static std::string repr(const Record& r) {
+    return std::string(name) + "(num_qubits: " + std::to_string(r.num_qubits) + ")";
+  }
+};
+
+}  // namespace
+
+PyObject* create_native_tableau_type() {
+  return binding::NativeClass<NativeTableauTraits>::create(native_tableau_methods());
+}
+
+PyObject* create_native_state_type() {
+  return binding::NativeClass<NativeStateTraits>::create(native_state_methods());
+}
+
+PyObject* create_native_density_type() {
+  return binding::NativeClass<NativeDensityTraits>::create(native_density_methods());
+}
+
+}  // namespace nimbic::generated

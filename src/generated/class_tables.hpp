@@ -1,0 +1,13 @@
+// Creation of the three native classes.
+#pragma once
+
+#include "binding/python.hpp"
+
+namespace nimbic::generated {
+
+// Each returns a new heap type, or null with an exception set.
+PyObject* create_native_tableau_type();
+PyObject* create_native_state_type();
+PyObject* create_native_density_type();
+
+}  // namespace nimbic::generated

@@ -1,0 +1,72 @@
+#include <cmath>
+
+#include "binding/panic.hpp"
+#include "statevector/gates.hpp"
+#include "statevector/qubits.hpp"
+
+namespace nimbic::statevector {
+
+void apply_gate_into(std::span<double> state, int64_t num_qubits, std::span<const double> gate,
+                     std::span<const int64_t> targets) {
+  const size_t k = targets.size();
+  if (num_qubits <= 0 || k == 0) return;
+  check_targets(targets, num_qubits);
+  // The gate is read in full before the state is touched; a short gate fails
+  // at its first missing float.
+  require_length(int64_t(gate.size()), k <= 30 ? int64_t(2) << (2 * k) : INT64_MAX);
+  require_length(int64_t(state.size()), state_floats(num_qubits));
+
+  if (k == 1) {
+    apply_gate_1q(state.data(), num_qubits, targets[0], gate.data());
+  } else if (k == 2 && targets[1] == targets[0] + 1) {
+    apply_gate_2q_adjacent(state.data(), num_qubits, targets[1], gate.data());
+  } else if (k == 2 && targets[0] == targets[1] + 1) {
+    const auto swapped = swap_2q_basis(gate);
+    apply_gate_2q_adjacent(state.data(), num_qubits, targets[0], swapped.data());
+  } else {
+    apply_gate_general(state.data(), num_qubits, gate.data(), targets);
+  }
+}
+
+std::vector<double> apply_gate(std::vector<double> state, std::span<const double> gate,
+                               int64_t num_qubits, std::span<const int64_t> targets) {
+  apply_gate_into(state, num_qubits, gate, targets);
+  return state;
+}
+
+std::array<double, 32> swap_2q_basis(std::span<const double> gate) {
+  static constexpr int sigma[4] = {0, 2, 1, 3};
+  std::array<double, 32> out{};
+  for (int r = 0; r < 4; ++r)
+    for (int c = 0; c < 4; ++c) {
+      const int to = 2 * (sigma[r] * 4 + sigma[c]);
+      out[to] = gate[2 * (r * 4 + c)];
+      out[to + 1] = gate[2 * (r * 4 + c) + 1];
+    }
+  return out;
+}
+
+bool signed_permutation(const double* gate, size_t size, int64_t* perm, double* sign) {
+  for (size_t r = 0; r < size; ++r) {
+    int nonzero = 0;
+    bool unit_real = false;
+    int64_t column = -1;
+    double s = 1.0;
+    for (size_t c = 0; c < size; ++c) {
+      const double x = gate[2 * (r * size + c)];
+      const double y = gate[2 * (r * size + c) + 1];
+      if (x * x + y * y > 1e-18) {
+        ++nonzero;
+        column = int64_t(c);
+        unit_real = std::fabs(y) <= 1e-15 && std::fabs(std::fabs(x) - 1.0) <= 1e-12;
+        s = x < 0 ? -1.0 : 1.0;
+      }
+    }
+    if (nonzero != 1 || !unit_real) return false;
+    perm[r] = column;
+    sign[r] = s;
+  }
+  return true;
+}
+
+}  // namespace nimbic::statevector

@@ -1,0 +1,131 @@
+#include "statevector/measurement.hpp"
+
+#include <cmath>
+
+#include "binding/panic.hpp"
+#include "statevector/qubits.hpp"
+
+namespace nimbic::statevector {
+
+namespace {
+
+// Bits of the basis index that the targets occupy, and the pattern that
+// outcome m places on them (target p carries bit k-1-p of m).
+struct OutcomeBits {
+  uint64_t mask = 0;
+  std::vector<uint64_t> bits;  // per target, in list order
+  uint64_t pattern(uint64_t m) const {
+    uint64_t out = 0;
+    const size_t k = bits.size();
+    for (size_t p = 0; p < k; ++p)
+      if ((m >> (k - 1 - p)) & 1) out |= bits[p];
+    return out;
+  }
+};
+
+OutcomeBits outcome_bits(std::span<const int64_t> targets, int64_t num_qubits) {
+  OutcomeBits ob;
+  for (int64_t t : targets) {
+    ob.bits.push_back(qubit_bit(t, num_qubits));
+    ob.mask |= ob.bits.back();
+  }
+  return ob;
+}
+
+// Software pdep: deposits the low bits of `value` into the set bits of `mask`.
+uint64_t deposit(uint64_t value, uint64_t mask) {
+  uint64_t out = 0;
+  for (uint64_t bit = 1; mask != 0; bit <<= 1) {
+    const uint64_t low = mask & -mask;
+    if (value & bit) out |= low;
+    mask &= mask - 1;
+  }
+  return out;
+}
+
+// Smallest x >= lo with (x & mask) == pattern and x < 2^n, or UINT64_MAX.
+uint64_t next_with_pattern(uint64_t lo, uint64_t mask, uint64_t pattern, int64_t num_qubits) {
+  const uint64_t free_bits = ((uint64_t(1) << num_qubits) - 1) & ~mask;
+  if (lo <= pattern) return pattern;
+  const uint64_t need = lo - pattern;  // smallest submask of free_bits >= need
+  const int free_count = __builtin_popcountll(free_bits);
+  uint64_t hi_j = free_count == 64 ? ~uint64_t(0) : (uint64_t(1) << free_count) - 1;
+  if (deposit(hi_j, free_bits) < need) return UINT64_MAX;
+  uint64_t lo_j = 0;
+  while (lo_j < hi_j) {
+    const uint64_t mid = lo_j + (hi_j - lo_j) / 2;
+    if (deposit(mid, free_bits) >= need)
+      hi_j = mid;
+    else
+      lo_j = mid + 1;
+  }
+  return pattern | deposit(lo_j, free_bits);
+}
+
+}  // namespace
+
+void check_measured_state(std::span<const double> state, std::span<const int64_t> targets,
+                          int64_t num_qubits) {
+  check_targets(targets, num_qubits);
+  require_length(int64_t(state.size()), state_floats(num_qubits));
+}
+
+std::vector<double> state_probabilities(std::span<const double> state, std::span<const int64_t> targets,
+                                        int64_t num_qubits) {
+  const size_t k = targets.size();
+  if (num_qubits < 0 || num_qubits > 62) return std::vector<double>(k >= 64 ? 0 : size_t(1) << k, 0.0);
+  check_measured_state(state, targets, num_qubits);
+  std::vector<double> probs(size_t(1) << k, 0.0);
+  const OutcomeBits ob = outcome_bits(targets, num_qubits);
+  const uint64_t dim = uint64_t(1) << num_qubits;
+  for (uint64_t i = 0; i < dim; ++i) {
+    uint64_t o = 0;
+    for (uint64_t bit : ob.bits) o = (o << 1) | ((i & bit) != 0);
+    const double re = state[2 * i], im = state[2 * i + 1];
+    probs[o] = (re * re + im * im) + probs[o];
+  }
+  return probs;
+}
+
+std::vector<double> collapse_state(std::span<const double> state, std::span<const int64_t> targets,
+                                   int64_t outcome, int64_t num_qubits) {
+  if (num_qubits < 0 || num_qubits > 62) return {};
+  check_targets(targets, num_qubits);
+  const size_t k = targets.size();
+  const OutcomeBits ob = outcome_bits(targets, num_qubits);
+  const bool valid = outcome >= 0 && uint64_t(outcome) < (uint64_t(1) << k);
+  const uint64_t pattern = valid ? ob.pattern(uint64_t(outcome)) : 0;
+  const int64_t len = int64_t(state.size());
+  if (valid && len < state_floats(num_qubits)) {
+    // Only amplitudes of the requested outcome are read: the first one past
+    // the end decides the error.
+    const uint64_t first = next_with_pattern(uint64_t(len / 2), ob.mask, pattern, num_qubits);
+    if (first != UINT64_MAX) panic_get(int64_t(2 * first) >= len ? int64_t(2 * first) : int64_t(2 * first + 1), len);
+  }
+  std::vector<double> out(size_t(2) << num_qubits, 0.0);
+  if (!valid) return out;
+  double sum = 0.0;
+  for_each_group_base(ob.mask, num_qubits, [&](uint64_t b) {
+    const uint64_t i = b | pattern;
+    const double re = state[2 * i], im = state[2 * i + 1];
+    sum += re * re + im * im;
+  });
+  const double scale = sum > 0 ? 1.0 / std::sqrt(sum) : 0.0;
+  for_each_group_base(ob.mask, num_qubits, [&](uint64_t b) {
+    const uint64_t i = b | pattern;
+    out[2 * i] = state[2 * i] * scale;
+    out[2 * i + 1] = state[2 * i + 1] * scale;
+  });
+  return out;
+}
+
+int64_t sample_outcome(std::span<const double> probabilities, double u) {
+  double running = 0.0;
+  for (size_t i = 0; i < probabilities.size(); ++i) {
+    running = running + probabilities[i];
+    if (running > u) return int64_t(i);
+  }
+  return int64_t(probabilities.size()) - 1;
+}
+
+}  // namespace nimbic::statevector

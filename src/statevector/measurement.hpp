@@ -1,0 +1,30 @@
+// Computational-basis measurement of chosen qubits of a state vector. The
+// outcome of basis index i for targets t0..t(k-1) has the bit of t0 as its
+// most significant bit. Randomness always comes from the caller's u.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace nimbic::statevector {
+
+// Probability of each of the 2^k outcomes (unnormalised: sums to |psi|^2).
+std::vector<double> state_probabilities(std::span<const double> state, std::span<const int64_t> targets,
+                                        int64_t num_qubits);
+
+// The state projected onto `outcome` and renormalised, as a new array; all
+// zeros when the outcome has probability 0 or lies outside [0, 2^k).
+std::vector<double> collapse_state(std::span<const double> state, std::span<const int64_t> targets,
+                                   int64_t outcome, int64_t num_qubits);
+
+// First index whose running sum of probabilities exceeds u, else the last
+// index (-1 for an empty list).
+int64_t sample_outcome(std::span<const double> probabilities, double u);
+
+// Checks that `state` holds 2^(n+1) floats for a measurement of n qubits
+// (read order: the probability pass reads every float).
+void check_measured_state(std::span<const double> state, std::span<const int64_t> targets,
+                          int64_t num_qubits);
+
+}  // namespace nimbic::statevector

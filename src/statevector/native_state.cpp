@@ -1,0 +1,71 @@
+#include "statevector/native_state.hpp"
+
+#include <algorithm>
+
+#include "binding/panic.hpp"
+#include "statevector/gates.hpp"
+#include "statevector/measurement.hpp"
+#include "statevector/qubits.hpp"
+
+namespace nimbic::statevector {
+
+NativeState new_native_state(int64_t num_qubits) {
+  NativeState record;
+  if (num_qubits >= 0 && num_qubits <= 61) record.state = allocate_buffer_field(int64_t(2) << num_qubits);
+  record.num_qubits = num_qubits;
+  return record;
+}
+
+void NativeState::set_amplitudes(NativeState& self, std::span<const double> values) {
+  auto buf = self.state.f64();
+  const size_t copied = std::min(values.size(), buf.size());
+  std::copy_n(values.begin(), copied, buf.begin());
+  std::fill(buf.begin() + copied, buf.end(), 0.0);
+}
+
+void NativeState::apply_gate(NativeState& self, std::span<const double> gate, std::span<const int64_t> targets) {
+  apply_gate_into(self.state.f64(), self.num_qubits, gate, targets);
+}
+
+void NativeState::reset(NativeState& self) {
+  auto buf = self.state.f64();
+  if (buf.empty()) return;
+  std::fill(buf.begin(), buf.end(), 0.0);
+  buf[0] = 1.0;
+}
+
+void NativeState::set_zero_state(NativeState& self) {
+  auto buf = self.state.f64();
+  if (!buf.empty()) buf[0] = 1.0;
+}
+
+std::vector<double> NativeState::amplitudes(NativeState& self) {
+  auto buf = self.state.f64();
+  return std::vector<double>(buf.begin(), buf.end());
+}
+
+std::vector<double> NativeState::probabilities(NativeState& self, std::span<const int64_t> targets) {
+  return state_probabilities(self.state.f64(), targets, self.num_qubits);
+}
+
+int64_t NativeState::measure(NativeState& self, std::span<const int64_t> targets, double u) {
+  auto buf = self.state.f64();
+  const int64_t n = self.num_qubits;
+  const int64_t len = int64_t(buf.size());
+  if (n >= 0 && n <= 62) {
+    check_measured_state(buf, targets, n);
+    // The collapsed state (2^(n+1) floats) is copied back over the whole
+    // buffer: a longer buffer would run past it, so refuse before writing.
+    if (len > state_floats(n)) panic_get(state_floats(n), state_floats(n));
+  } else if (len > 0) {
+    // Probabilities and collapse of an out-of-range count are empty; the
+    // copy-back reads its first float.
+    panic_get(0, 0);
+  }
+  const int64_t outcome = sample_outcome(state_probabilities(buf, targets, n), u);
+  const std::vector<double> collapsed = collapse_state(buf, targets, outcome, n);
+  std::copy(collapsed.begin(), collapsed.end(), buf.begin());
+  return outcome;
+}
+
+}  // namespace nimbic::statevector
