@@ -1,8 +1,20 @@
 import math
+import os
 
 import pytest
 
 import nimbic_native as nn
+
+# Under AddressSanitizer freed memory sits in quarantine, so resident-memory
+# checks only mean something in the normal build.
+SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
+needs_plain_allocator = pytest.mark.skipif(SANITIZED, reason="memory is quarantined under ASan")
+
+
+def rss_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
 
 SQRT_HALF = 1 / math.sqrt(2)
 # Gates as flat interleaved row-major lists.

@@ -6,6 +6,7 @@ import numpy
 import pytest
 
 import nimbic_native as nn
+from conftest import needs_plain_allocator, rss_bytes
 
 CLASSES = [nn.NativeState, nn.NativeDensity, nn.NativeTableau]
 
@@ -151,16 +152,14 @@ def test_subclass_keeps_behaviour_and_buffer():
         Sub(1, 2)
 
 
+@needs_plain_allocator
 def test_many_objects_are_released():
     # A state of 2^18 amplitudes is 4 MiB: a leak would show in the RSS.
-    def rss():
-        with open("/proc/self/statm") as f:
-            return int(f.read().split()[1]) * 4096
     for _ in range(5):
         nn.NativeState(18).reset()
-    before = rss()
+    before = rss_bytes()
     for _ in range(200):
         s = nn.NativeState(18)
         s.reset()
         memoryview(s).release()
-    assert rss() - before < 32 * 2**20
+    assert rss_bytes() - before < 32 * 2**20

@@ -2,7 +2,7 @@
 import threading
 
 import nimbic_native as nn
-from conftest import CNOT, H
+from conftest import CNOT, H, needs_plain_allocator, rss_bytes
 
 
 def bell_probabilities():
@@ -36,18 +36,16 @@ def test_errors_in_threads_are_exceptions():
     assert run_in_thread(bad) == "panic in native code: array.get: index out of range (i,a.len):1, 1"
 
 
+@needs_plain_allocator
 def test_many_short_lived_threads_leave_nothing_behind():
-    def rss():
-        with open("/proc/self/statm") as f:
-            return int(f.read().split()[1]) * 4096
     baseline_threads = threading.active_count()
     for _ in range(20):
         run_in_thread(bell_probabilities)
-    before = rss()
+    before = rss_bytes()
     for _ in range(500):
         run_in_thread(bell_probabilities)
     assert threading.active_count() == baseline_threads
-    assert rss() - before < 8 * 2**20
+    assert rss_bytes() - before < 8 * 2**20
 
 
 def test_concurrent_calls_match_serial():
