@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace nimbic::stabilizer {
 
@@ -29,6 +30,22 @@ struct ByteSpread {
   }
 };
 inline constexpr ByteSpread kByteSpread{};
+
+// Writes bits 0..count-1 of `bits` as `count` bytes of 0/1 (count <= 64),
+// each XORed with the matching byte of `offsets` when one is given.
+inline void spread_bits(uint64_t bits, int64_t count, uint8_t* dst, const uint8_t* offsets = nullptr) {
+  int64_t c = 0;
+  for (; c + 8 <= count; c += 8) {
+    uint64_t bytes = kByteSpread.table[(bits >> c) & 255];
+    if (offsets != nullptr) {
+      uint64_t o;
+      std::memcpy(&o, offsets + c, 8);
+      bytes ^= o;
+    }
+    std::memcpy(dst + c, &bytes, 8);
+  }
+  for (; c < count; ++c) dst[c] = uint8_t(((bits >> c) & 1) ^ (offsets != nullptr ? offsets[c] : 0));
+}
 
 inline uint64_t parity(uint64_t v) { return uint64_t(__builtin_popcountll(v) & 1); }
 

@@ -143,11 +143,7 @@ void PackedTableau::write_half_bits(const std::vector<uint64_t>& bits, int64_t c
           block[k] = k < cols ? bits[size_t((q0 + k) * words() + half * half_ + w)] : 0;
         transpose64(block);
         for (int64_t b = 0; b < rows; ++b) {
-          uint8_t* dst = out + (half * n_ + first_row + b) * width + column_offset + q0;
-          for (int64_t c = 0; c * 8 < cols; ++c) {
-            const uint64_t bytes = kByteSpread.table[(block[b] >> (8 * c)) & 255];
-            std::memcpy(dst + 8 * c, &bytes, size_t(std::min<int64_t>(8, cols - 8 * c)));
-          }
+          spread_bits(block[b], cols, out + (half * n_ + first_row + b) * width + column_offset + q0);
         }
       }
     }

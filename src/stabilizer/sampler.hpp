@@ -17,6 +17,11 @@ namespace nimbic::stabilizer {
 // draw j after seeding with `seeded`.
 void sample_repetitions(const MeasurementProgram& prog, std::span<const uint8_t> offsets, uint64_t seeded,
                         int64_t repetitions, uint8_t* out);
+// The same one repetition at a time, single-threaded: the reference the
+// bit-sliced path above is checked against.
+void sample_repetitions_scalar(const MeasurementProgram& prog, std::span<const uint8_t> offsets, uint64_t seeded,
+                               int64_t repetitions, uint8_t* out);
+// Offsets outside 0..255 (wide results).
 void sample_repetitions(const MeasurementProgram& prog, std::span<const int64_t> offsets, uint64_t seeded,
                         int64_t repetitions, int64_t* out);
 
