@@ -38,17 +38,17 @@ class SymbolicTableau {
   PackedTableau& tableau() { return t_; }
   int64_t variables() const { return variables_; }
 
-  // Measures qubit a: appends the outcome's form (stride-free, `words`
-  // words) to `pool` and returns its constant.
-  uint8_t measure(int64_t a, std::vector<uint64_t>& pool, int64_t& words) {
+  // Measures qubit a: appends the variables of the outcome to `vars` and
+  // returns its constant.
+  uint8_t measure(int64_t a, std::vector<int64_t>& vars) {
     const uint64_t* xa_stab = t_.x(a) + half_;
     for (int64_t w = 0; w < half_; ++w) {
       if (xa_stab[w] != 0) {
         const int64_t pivot = w * 64 + __builtin_ctzll(xa_stab[w]);
-        return measure_random(a, pivot, pool, words);
+        return measure_random(a, pivot, vars);
       }
     }
-    return measure_determined(a, pool, words);
+    return measure_determined(a, vars);
   }
 
  private:
@@ -66,7 +66,7 @@ class SymbolicTableau {
   // multiplied by it (all at once: each such row reads only itself and the
   // pivot row, which does not change), the pivot row moves to destabilizer
   // ps and becomes +-Z_a with a fresh variable as its sign.
-  uint8_t measure_random(int64_t a, int64_t ps, std::vector<uint64_t>& pool, int64_t& words) {
+  uint8_t measure_random(int64_t a, int64_t ps, std::vector<int64_t>& vars) {
     const int64_t all = t_.words(), pivot_pos = 64 * half_ + ps;
     std::vector<uint64_t>& absorb = scratch_a_;
     absorb.assign(t_.x(a), t_.x(a) + all);
@@ -136,8 +136,7 @@ class SymbolicTableau {
     if (v / 64 >= stride_) grow_forms();
     std::fill_n(form(ps), stride_, 0);
     form(ps)[v / 64] = uint64_t(1) << (v % 64);
-    words = v / 64 + 1;
-    pool.insert(pool.end(), form(ps), form(ps) + words);
+    vars.push_back(v);
     return 0;
   }
 
@@ -145,7 +144,7 @@ class SymbolicTableau {
   // stabilizers paired with destabilizers that have an X on a. Its phase
   // exponent is summed qubit by qubit: on qubit j, row s meets the product
   // of the selected rows before it, whose bits are prefix parities.
-  uint8_t measure_determined(int64_t a, std::vector<uint64_t>& pool, int64_t& words) {
+  uint8_t measure_determined(int64_t a, std::vector<int64_t>& vars) {
     const uint64_t* selected = t_.x(a);  // destabilizer half: bit i selects stabilizer n+i
     int64_t exponent = 0;
     for (int64_t j = 0; j < n_; ++j) {
@@ -168,14 +167,16 @@ class SymbolicTableau {
     uint64_t sign = uint64_t(exponent & 3) >> 1;
     const uint64_t* signs = t_.r() + half_;
     for (int64_t w = 0; w < half_; ++w) sign ^= parity(signs[w] & selected[w]);
-    words = std::max<int64_t>(1, (variables_ + 63) / 64);
-    const size_t start = pool.size();
-    pool.resize(start + size_t(words), 0);
+    const int64_t words = (variables_ + 63) / 64;
+    std::vector<uint64_t>& acc = scratch_a_;
+    acc.assign(size_t(words), 0);
     for (int64_t w = 0; w < half_; ++w)
       for (uint64_t bits = selected[w]; bits != 0; bits &= bits - 1) {
         const uint64_t* src = form(w * 64 + __builtin_ctzll(bits));
-        for (int64_t f = 0; f < words; ++f) pool[start + size_t(f)] ^= src[f];
+        for (int64_t f = 0; f < words; ++f) acc[size_t(f)] ^= src[f];
       }
+    for (int64_t f = 0; f < words; ++f)
+      for (uint64_t bits = acc[size_t(f)]; bits != 0; bits &= bits - 1) vars.push_back(f * 64 + __builtin_ctzll(bits));
     return uint8_t(sign);
   }
 
@@ -196,34 +197,27 @@ MeasurementProgram compile_measurements(std::span<const int64_t> instructions, i
   const int64_t m = prog.num_measurements;
   prog.constant.assign(size_t(m), 0);
   if (n == 0) {  // no qubit: every gate is no operation and every outcome 0
-    prog.forms.assign(size_t(m), 0);
+    prog.form_start.assign(size_t(m + 1), 0);
     return prog;
   }
   SymbolicTableau sym(n);
-  std::vector<uint64_t> pool;
-  std::vector<std::pair<size_t, int64_t>> spans;  // per measurement: start in pool, words
-  spans.reserve(size_t(m));
+  prog.form_start.push_back(0);
+  int64_t k = 0;
   for (int64_t i = 0; i < count; ++i) {
     const int64_t code = instructions[size_t(3 * i)], a = instructions[size_t(3 * i + 1)],
                   b = instructions[size_t(3 * i + 2)];
     check_instruction(code, a, b, n, true);
     if (code == instr_measure) {
       const int64_t before = sym.variables();
-      int64_t words = 0;
-      const size_t start = pool.size();
-      prog.constant[spans.size()] = sym.measure(a, pool, words);
-      if (sym.variables() > before) prog.random_position.push_back(int64_t(spans.size()));
-      spans.emplace_back(start, words);
+      prog.constant[size_t(k)] = sym.measure(a, prog.form_vars);
+      if (sym.variables() > before) prog.random_position.push_back(k);
+      prog.form_start.push_back(int64_t(prog.form_vars.size()));
+      ++k;
     } else {
       sym.tableau().apply(code, a, b);
     }
   }
   prog.num_random = sym.variables();
-  prog.form_words = std::max<int64_t>(1, (prog.num_random + 63) / 64);
-  prog.forms.assign(size_t(m * prog.form_words), 0);
-  for (int64_t k = 0; k < m; ++k)
-    std::copy_n(pool.data() + spans[size_t(k)].first, spans[size_t(k)].second,
-                prog.forms.data() + k * prog.form_words);
   return prog;
 }
 

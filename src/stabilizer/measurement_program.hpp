@@ -16,11 +16,13 @@ namespace nimbic::stabilizer {
 struct MeasurementProgram {
   int64_t num_measurements = 0;  // M
   int64_t num_random = 0;        // R, the variables
-  int64_t form_words = 1;        // words per form, at least 1
   // Variable v is the outcome of measurement random_position[v].
   std::vector<int64_t> random_position;
-  // Outcome k = parity(forms[k*form_words ...] & variables) ^ constant[k].
-  std::vector<uint64_t> forms;
+  // Outcome k is constant[k] XOR the variables form_vars[form_start[k]] ..
+  // form_vars[form_start[k+1] - 1] (each an earlier variable, or the
+  // measurement's own one when it is random).
+  std::vector<int64_t> form_start;
+  std::vector<int64_t> form_vars;
   std::vector<uint8_t> constant;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 #include <thread>
 #include <vector>
 
@@ -24,15 +25,14 @@ uint64_t repetition_base(uint64_t seeded, int64_t m, int64_t rep) {
   return seeded + (uint64_t(rep) * uint64_t(m) + 1) * WyRand::kIncrement;
 }
 
-// Reference path, one repetition at a time: the outcome bits become a word
-// of variables and each outcome is a parity of it.
+// Reference path, one repetition at a time: the outcome bits of the random
+// measurements become a bit set and each outcome is a parity over it.
 template <class Out>
 void sample_rows_scalar(const MeasurementProgram& prog, const Out* offsets, uint64_t seeded, int64_t first,
                         int64_t count, Out* out) {
-  const int64_t m = prog.num_measurements, nr = prog.num_random, fw = prog.form_words;
+  const int64_t m = prog.num_measurements, nr = prog.num_random;
   const std::vector<uint64_t> step = draw_steps(prog);
-  const uint64_t* forms = prog.forms.data();
-  std::vector<uint64_t> vars(static_cast<size_t>(fw));
+  std::vector<uint64_t> vars(static_cast<size_t>((nr + 63) / 64));
   for (int64_t rep = first; rep < first + count; ++rep) {
     const uint64_t base = repetition_base(seeded, m, rep);
     std::fill(vars.begin(), vars.end(), 0);
@@ -40,34 +40,20 @@ void sample_rows_scalar(const MeasurementProgram& prog, const Out* offsets, uint
       vars[size_t(v / 64)] |= (WyRand::mix(base + step[size_t(v)]) >> 63) << (v % 64);
     Out* row = out + rep * m;
     for (int64_t k = 0; k < m; ++k) {
-      const uint64_t* f = forms + k * fw;
-      uint64_t acc = 0;
-      for (int64_t w = 0; w < fw; ++w) acc ^= f[w] & vars[size_t(w)];
-      row[k] = Out(parity(acc)) ^ offsets[k];
+      uint64_t bit = 0;
+      for (int64_t i = prog.form_start[size_t(k)]; i < prog.form_start[size_t(k + 1)]; ++i) {
+        const int64_t v = prog.form_vars[size_t(i)];
+        bit ^= vars[size_t(v / 64)] >> (v % 64);
+      }
+      row[k] = Out(bit & 1) ^ offsets[k];
     }
   }
 }
 
-// The variables of each outcome as a list of indices.
-struct SparseForms {
-  std::vector<int32_t> vars;
-  std::vector<int64_t> start;  // M+1 entries
-  explicit SparseForms(const MeasurementProgram& prog) {
-    const int64_t fw = prog.form_words;
-    start.push_back(0);
-    for (int64_t k = 0; k < prog.num_measurements; ++k) {
-      for (int64_t w = 0; w < fw; ++w)
-        for (uint64_t bits = prog.forms[size_t(k * fw + w)]; bits != 0; bits &= bits - 1)
-          vars.push_back(int32_t(w * 64 + __builtin_ctzll(bits)));
-      start.push_back(int64_t(vars.size()));
-    }
-  }
-};
-
 // Bit-sliced path: 64 repetitions at a time, bit r of a word belonging to
 // repetition first+r. Each outcome word is the XOR of its variables' words;
 // 64 x 64 transposes then turn outcome words into the byte rows.
-void sample_rows_sliced(const MeasurementProgram& prog, const SparseForms& sparse, const uint8_t* offsets,
+void sample_rows_sliced(const MeasurementProgram& prog, const uint8_t* offsets,
                         uint64_t seeded, int64_t first, int64_t count, uint8_t* out) {
   const int64_t m = prog.num_measurements, nr = prog.num_random;
   const std::vector<uint64_t> step = draw_steps(prog);
@@ -83,8 +69,8 @@ void sample_rows_sliced(const MeasurementProgram& prog, const SparseForms& spars
     }
     for (int64_t k = 0; k < m; ++k) {
       uint64_t word = 0;
-      for (int64_t i = sparse.start[size_t(k)]; i < sparse.start[size_t(k + 1)]; ++i)
-        word ^= vars[size_t(sparse.vars[size_t(i)])];
+      for (int64_t i = prog.form_start[size_t(k)]; i < prog.form_start[size_t(k + 1)]; ++i)
+        word ^= vars[size_t(prog.form_vars[size_t(i)])];
       outcome[size_t(k)] = word;
     }
     for (int64_t k0 = 0; k0 < m; k0 += 64) {
@@ -113,27 +99,39 @@ void run_split(int64_t repetitions, int64_t entries_per_rep, Fill&& fill) {
   }
   const int64_t blocks = (repetitions + 63) / 64;
   std::vector<std::thread> threads;
+  std::vector<std::exception_ptr> errors(size_t(workers));
   int64_t next = 0;
   try {
     for (int64_t w = 0; w < workers - 1; ++w) {
       const int64_t end = std::min(repetitions, (blocks * (w + 1) / workers) * 64);
-      threads.emplace_back([&fill, next, end] { fill(next, end - next); });
+      threads.emplace_back([&fill, &errors, w, next, end] {
+        try {
+          fill(next, end - next);
+        } catch (...) {
+          errors[size_t(w)] = std::current_exception();
+        }
+      });
       next = end;
     }
   } catch (...) {
     // Could not start a thread: the caller's thread does the rest.
   }
-  fill(next, repetitions - next);
+  try {
+    fill(next, repetitions - next);
+  } catch (...) {
+    errors.back() = std::current_exception();
+  }
   for (std::thread& t : threads) t.join();
+  for (const std::exception_ptr& e : errors)
+    if (e) std::rethrow_exception(e);
 }
 
 }  // namespace
 
 void sample_repetitions(const MeasurementProgram& prog, std::span<const uint8_t> offsets, uint64_t seeded,
                         int64_t repetitions, uint8_t* out) {
-  const SparseForms sparse(prog);
   run_split(repetitions, prog.num_measurements, [&](int64_t first, int64_t count) {
-    sample_rows_sliced(prog, sparse, offsets.data(), seeded, first, count, out);
+    sample_rows_sliced(prog, offsets.data(), seeded, first, count, out);
   });
 }
 
