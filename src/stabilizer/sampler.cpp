@@ -99,7 +99,7 @@ void run_split(int64_t repetitions, int64_t entries_per_rep, Fill&& fill) {
   }
   const int64_t blocks = (repetitions + 63) / 64;
   std::vector<std::thread> threads;
-  std::vector<std::exception_ptr> errors(size_t(workers));
+  std::vector<std::exception_ptr> errors(static_cast<size_t>(workers));
   int64_t next = 0;
   try {
     for (int64_t w = 0; w < workers - 1; ++w) {
