@@ -30,7 +30,7 @@ PackedTableau::PackedTableau(int64_t num_qubits) : n_(num_qubits), half_((num_qu
 // composite gate applies its steps word by word.
 
 void PackedTableau::hadamard(int64_t a) {
-  uint64_t *xa = x(a), *za = z(a), *rr = r();
+  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     rr[w] ^= xa[w] & za[w];
     std::swap(xa[w], za[w]);
@@ -38,7 +38,7 @@ void PackedTableau::hadamard(int64_t a) {
 }
 
 void PackedTableau::phase(int64_t a) {
-  uint64_t *xa = x(a), *za = z(a), *rr = r();
+  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     rr[w] ^= xa[w] & za[w];
     za[w] ^= xa[w];
@@ -47,7 +47,7 @@ void PackedTableau::phase(int64_t a) {
 
 // Three phase steps: the sign flips where x = 1 and z = 0, then z ^= x.
 void PackedTableau::phase_dagger(int64_t a) {
-  uint64_t *xa = x(a), *za = z(a), *rr = r();
+  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     rr[w] ^= xa[w] & ~za[w];
     za[w] ^= xa[w];
@@ -66,7 +66,7 @@ void PackedTableau::flip_signs_y(int64_t a) {
 }
 
 void PackedTableau::cnot(int64_t a, int64_t b) {
-  uint64_t *xa = x(a), *za = z(a), *xb = x(b), *zb = z(b), *rr = r();
+  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict xb = x(b), *__restrict zb = z(b), *__restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     rr[w] ^= xa[w] & zb[w] & ~(xb[w] ^ za[w]);
     xb[w] ^= xa[w];
@@ -75,7 +75,7 @@ void PackedTableau::cnot(int64_t a, int64_t b) {
 }
 
 void PackedTableau::cz(int64_t a, int64_t b) {
-  uint64_t *xa = x(a), *za = z(a), *xb = x(b), *zb = z(b), *rr = r();
+  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict xb = x(b), *__restrict zb = z(b), *__restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     uint64_t s = rr[w], x1 = xa[w], z1 = za[w], x2 = xb[w], z2 = zb[w];
     s ^= x2 & z2;  // Hadamard on b
@@ -93,7 +93,7 @@ void PackedTableau::cz(int64_t a, int64_t b) {
 }
 
 void PackedTableau::swap(int64_t a, int64_t b) {
-  uint64_t *xa = x(a), *za = z(a), *xb = x(b), *zb = z(b), *rr = r();
+  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict xb = x(b), *__restrict zb = z(b), *__restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     uint64_t s = rr[w], x1 = xa[w], z1 = za[w], x2 = xb[w], z2 = zb[w];
     s ^= x1 & z2 & ~(x2 ^ z1);  // CNOT a -> b
