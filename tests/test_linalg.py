@@ -138,8 +138,9 @@ def test_results_too_large_raise_memory_error():
     big = [0.5] * (2 * 512 * 512)
     with pytest.raises(MemoryError):
         nn.kron(big, 512, big, 512)  # 2^37 floats
-    with pytest.raises(MemoryError):
-        nn.matrix_inverse([], -(1 << 24))  # 2n^2 zeros
+    for n in (-(1 << 24), -(1 << 63)):
+        with pytest.raises(MemoryError):
+            nn.matrix_inverse([], n)  # 2n^2 zeros
     assert nn.matrix_inverse([], -3) == [0.0] * 18
     assert nn.pauli_expansion([], 32) == nn.pauli_expansion([], -1) == []
 

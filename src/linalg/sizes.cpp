@@ -26,7 +26,7 @@ void check_allocatable(Count bytes) {
 
 std::vector<double> zero_floats(Count count) {
   if (count <= 0) return {};
-  check_allocatable(count * 8);
+  if (count > memory_bytes() / 8) panic_out_of_memory();
   return std::vector<double>(size_t(count), 0.0);
 }
 

@@ -13,8 +13,13 @@ namespace nimbic::linalg {
 
 using Count = __int128;
 
-// Floats of a flat complex matrix of dimension d (2*d*d; also for d < 0).
-inline Count complex_matrix_floats(int64_t d) { return Count(2) * d * d; }
+// Floats of a flat complex matrix of dimension d (2*d*d; also for d < 0),
+// saturating at 2^126 for |d| beyond 2^62.
+inline Count complex_matrix_floats(int64_t d) {
+  constexpr int64_t kLimit = int64_t(1) << 62;
+  if (d > kLimit || d < -kLimit) return Count(1) << 126;
+  return Count(2) * d * d;
+}
 
 // An input read from float 0 upwards must hold `needed` floats; the first
 // missing index is then its length.
