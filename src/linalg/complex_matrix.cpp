@@ -143,17 +143,15 @@ std::vector<double> add_scaled(std::span<const double> a, std::span<const double
 
 int64_t is_identity_matrix(std::span<const double> matrix, int64_t dim, double atol) {
   if (dim < 1) return 1;
-  // The scan itself stops at the first failing entry, so a short matrix is an
-  // error only when the scan reaches its end.
+  // The scan stops at the first failing entry, so a short matrix is an error
+  // only when the scan reaches its end. Each entry is read whole, then tested.
   const int64_t len = int64_t(matrix.size());
   for (int64_t r = 0; r < dim; ++r) {
     for (int64_t c = 0; c < dim; ++c) {
       const int64_t t = 2 * (r * dim + c);
-      if (t >= len) panic_get(t, len);
+      if (t + 1 >= len) panic_get(t >= len ? t : t + 1, len);
       const double re = r == c ? matrix[size_t(t)] - 1.0 : matrix[size_t(t)];
-      if (std::fabs(re) > atol) return 0;
-      if (t + 1 >= len) panic_get(t + 1, len);
-      if (std::fabs(matrix[size_t(t + 1)]) > atol) return 0;
+      if (std::fabs(re) > atol || std::fabs(matrix[size_t(t + 1)]) > atol) return 0;
     }
   }
   return 1;
