@@ -8,6 +8,12 @@
 #include "binding/wrapper.hpp"
 #include "density/native_density.hpp"
 #include "stabilizer/clifford_batch.hpp"
+#include "linalg/complex_matrix.hpp"
+#include "linalg/elimination.hpp"
+#include "linalg/jacobi.hpp"
+#include "linalg/kron_factor.hpp"
+#include "linalg/pauli.hpp"
+#include "stabilizer/state_vector.hpp"
 #include "stabilizer/native_tableau.hpp"
 #include "statevector/gates.hpp"
 #include "statevector/measurement.hpp"
@@ -38,10 +44,38 @@ PyMethodDef* module_functions() {
       function<&stabilizer::clifford_tableau>(
           "clifford_tableau", {"instructions", "num_qubits"},
           "clifford_tableau(instructions: Sequence[int], num_qubits: int) -> Sequence[int]"),
+      function<&stabilizer::clifford_state_vector>(
+          "clifford_state_vector", {"tableau", "num_qubits"},
+          "clifford_state_vector(tableau: Sequence[int], num_qubits: int) -> Sequence[float]"),
+      function<&linalg::jacobi_eig>("jacobi_eig", {"matrix", "n"},
+                                    "jacobi_eig(matrix: Sequence[float], n: int) -> Sequence[float]"),
+      function<&linalg::simultaneous_diag>(
+          "simultaneous_diag", {"real", "imag", "n"},
+          "simultaneous_diag(real: Sequence[float], imag: Sequence[float], n: int) -> Sequence[float]"),
+      function<&linalg::matrix_det>("matrix_det", {"matrix", "n"},
+                                    "matrix_det(matrix: Sequence[float], n: int) -> Sequence[float]"),
+      function<&linalg::matrix_inverse>("matrix_inverse", {"matrix", "n"},
+                                        "matrix_inverse(matrix: Sequence[float], n: int) -> Sequence[float]"),
+      function<&linalg::solve3>("solve3", {"matrix", "rhs"},
+                                "solve3(matrix: Sequence[float], rhs: Sequence[float]) -> Sequence[float]"),
+      function<&linalg::kron_factor>("kron_factor", {"matrix"},
+                                     "kron_factor(matrix: Sequence[float]) -> Sequence[float]"),
+      function<&linalg::matmul>("matmul", {"a", "b", "dim"},
+                                "matmul(a: Sequence[float], b: Sequence[float], dim: int) -> Sequence[float]"),
+      function<&linalg::kron>(
+          "kron", {"a", "a_dim", "b", "b_dim"},
+          "kron(a: Sequence[float], a_dim: int, b: Sequence[float], b_dim: int) -> Sequence[float]"),
       function<&statevector::apply_gate>(
           "apply_gate", {"state", "gate", "num_qubits", "targets"},
           "apply_gate(state: Sequence[float], gate: Sequence[float], num_qubits: int, targets: Sequence[int]) "
           "-> Sequence[float]"),
+      function<&linalg::dagger>("dagger", {"a", "dim"}, "dagger(a: Sequence[float], dim: int) -> Sequence[float]"),
+      function<&linalg::add_scaled>(
+          "add_scaled", {"a", "b", "dim", "scale"},
+          "add_scaled(a: Sequence[float], b: Sequence[float], dim: int, scale: float) -> Sequence[float]"),
+      function<&linalg::matvec>(
+          "matvec", {"matrix", "vector", "dim"},
+          "matvec(matrix: Sequence[float], vector: Sequence[float], dim: int) -> Sequence[float]"),
       function<&statevector::state_probabilities>(
           "state_probabilities", {"state", "targets", "num_qubits"},
           "state_probabilities(state: Sequence[float], targets: Sequence[int], num_qubits: int) -> "
@@ -50,8 +84,17 @@ PyMethodDef* module_functions() {
           "collapse_state", {"state", "targets", "outcome", "num_qubits"},
           "collapse_state(state: Sequence[float], targets: Sequence[int], outcome: int, num_qubits: int) -> "
           "Sequence[float]"),
+      function<&linalg::pauli_expansion>(
+          "pauli_expansion", {"matrix", "num_qubits"},
+          "pauli_expansion(matrix: Sequence[float], num_qubits: int) -> Sequence[float]"),
       function<&statevector::sample_outcome>("sample_outcome", {"probabilities", "u"},
                                              "sample_outcome(probabilities: Sequence[float], u: float) -> int"),
+      function<&linalg::is_identity_matrix>(
+          "is_identity_matrix", {"matrix", "dim", "atol"},
+          "is_identity_matrix(matrix: Sequence[float], dim: int, atol: float) -> int"),
+      function<&linalg::matrix_allclose>(
+          "matrix_allclose", {"a", "b", "dim", "atol"},
+          "matrix_allclose(a: Sequence[float], b: Sequence[float], dim: int, atol: float) -> int"),
       function<&version>("version", {}, "version() -> str"),
   };
   static PyMethodDef* sealed_table = seal(table);

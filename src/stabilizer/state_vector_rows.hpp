@@ -1,0 +1,30 @@
+// The stabilizer rows of a flattened tableau as bit masks, shared by the two
+// reconstruction paths. Qubit j sits on bit n-1-j, as in a basis index.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace nimbic::stabilizer {
+
+// The Pauli string i^phase * X^x * Z^z (phase mod 4). A row with sign s and
+// bits (x, z) is s * (tensor of I, X, Y, Z) = i^(2[s<0] + |x&z|) X^x Z^z,
+// since Y = i X Z.
+struct PauliString {
+  uint64_t x = 0;
+  uint64_t z = 0;
+  unsigned phase = 0;
+};
+
+inline int parity(uint64_t v) { return __builtin_popcountll(v) & 1; }
+
+// a * b in the same form: Z^za X^xb = (-1)^|za & xb| X^xb Z^za.
+inline PauliString multiply(const PauliString& a, const PauliString& b) {
+  return {a.x ^ b.x, a.z ^ b.z, (a.phase + b.phase + 2 * unsigned(parity(a.z & b.x))) & 3};
+}
+
+// The column of the reference product for tableaux whose stabilizer rows do
+// not commute or are not independent: exact for every row list.
+std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& rows, int num_qubits);
+
+}  // namespace nimbic::stabilizer
