@@ -234,3 +234,25 @@ def test_huge_registers_fail_at_once():
     for tableau, n in ((tableau_of(stim.Tableau.random(40)), 40), ([0] * 100, 1 << 40), ([], (1 << 63) - 1)):
         with pytest.raises(MemoryError):
             nn.clifford_state_vector(tableau, n)
+
+
+def test_native_tableau_state_vector_reads_its_own_tableau():
+    rng = random.Random(11)
+    for n in (1, 3, 5):
+        t = nn.NativeTableau(n)
+        for _ in range(30):
+            code = rng.randrange(9)
+            a = rng.randrange(n)
+            b = rng.choice([q for q in range(n) if q != a] or [a]) if code >= 6 else 0
+            if code >= 6 and n == 1:
+                continue
+            t.apply(code, a, b)
+        t.measure(0, 0.3)  # leaves a scratch row that the reconstruction ignores
+        expected = nn.clifford_state_vector(t.stabilizer_tableau(), n)
+        assert t.state_vector() == expected
+        assert math.isclose(sum(x * x for x in expected), 1.0)
+    # a count rewritten beyond the buffers raises before anything is read
+    t = nn.NativeTableau(2)
+    t.num_qubits = 3
+    with pytest.raises(RuntimeError, match="index out of range"):
+        t.state_vector()

@@ -136,6 +136,8 @@ PyMethodDef* native_tableau_methods() {
                                     "apply runs one instruction (see the `instr_*` codes) in place."),
       method<&NativeTableau::measure>("measure", {"a", "u"},
                                       "measure measures qubit `a` with a random outcome drawn from `u` in [0, 1)."),
+      method<&NativeTableau::state_vector>("state_vector", {},
+                                           "state_vector reconstructs the state, up to a global phase."),
       method<&NativeTableau::stabilizer_tableau>("stabilizer_tableau", {},
                                                  "stabilizer_tableau returns the flattened tableau, for inspection."),
   };

@@ -1,6 +1,7 @@
 #include "stabilizer/native_tableau.hpp"
 
 #include "binding/panic.hpp"
+#include "stabilizer/state_vector.hpp"
 
 namespace nimbic::stabilizer {
 
@@ -71,6 +72,10 @@ IntList NativeTableau::stabilizer_tableau(NativeTableau& self) {
 std::vector<int64_t> NativeTableau::to_flat(NativeTableau& self) {
   const IntList flat = stabilizer_tableau(self);
   return std::vector<int64_t>(flat.small.begin(), flat.small.end());
+}
+
+std::vector<double> NativeTableau::state_vector(NativeTableau& self) {
+  return clifford_state_vector(to_flat(self), self.num_qubits);
 }
 
 }  // namespace nimbic::stabilizer

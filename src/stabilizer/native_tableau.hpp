@@ -25,6 +25,8 @@ struct NativeTableau {
   static void reset(NativeTableau& self);
   static void apply(NativeTableau& self, int64_t code, int64_t a, int64_t b);
   static int64_t measure(NativeTableau& self, int64_t a, double u);
+  // The state vector of the tableau, up to a global phase.
+  static std::vector<double> state_vector(NativeTableau& self);
   static IntList stabilizer_tableau(NativeTableau& self);
   // The flattened tableau as 64-bit integers (for routines that read it).
   static std::vector<int64_t> to_flat(NativeTableau& self);
