@@ -90,14 +90,19 @@ std::vector<double> sandwich(std::span<const double> a, std::span<const double> 
 std::vector<double> channel(std::span<const double> rho, std::span<const double> ops, int64_t num_ops,
                             int64_t dim) {
   const int64_t s = square_matrix_floats(dim);
-  std::vector<double> out(size_t(s), 0.0);
-  if (s == 0) return out;  // dim 0: every term is empty
+  if (s == 0) return {};  // dim 0: every term is empty
+  // Each term's errors in order (its slice, its sandwich's reads, adding an
+  // empty sandwich when dim < 0) before the result is allocated.
   const int64_t len = int64_t(ops.size());
   for (int64_t k = 0; k < num_ops; ++k) {
     const int64_t lo = k * s;  // the slice before this one fitted, so lo <= len
     if (len - lo < s) panic_slice(lo, lo + s, len);
-    const std::vector<double> term = sandwich(rho, ops.subspan(size_t(lo), size_t(s)), dim);
-    if (int64_t(term.size()) < s) panic_get(int64_t(term.size()), int64_t(term.size()));
+    if (dim < 1) panic_get(0, 0);
+    check_sandwich_reads(rho, ops.subspan(size_t(lo), size_t(s)), dim);
+  }
+  std::vector<double> out(size_t(s), 0.0);
+  for (int64_t k = 0; k < num_ops; ++k) {
+    const std::vector<double> term = sandwich(rho, ops.subspan(size_t(k * s), size_t(s)), dim);
     for (int64_t i = 0; i < s; ++i) out[size_t(i)] += term[size_t(i)];
   }
   return out;
