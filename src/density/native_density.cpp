@@ -1,17 +1,101 @@
 #include "density/native_density.hpp"
 
+#include <sys/mman.h>
+
+#include <algorithm>
+
 #include "binding/panic.hpp"
+#include "density/channels.hpp"
+#include "density/density_layout.hpp"
+#include "density/density_measurement.hpp"
+#include "density/whole_matrix.hpp"
+#include "statevector/measurement.hpp"
 
 namespace nimbic::density {
+
+namespace {
+
+// Large matrices ask for transparent huge pages, as numpy does for its large
+// arrays: the channel kernels stream 4^k entries at once, and with 4 KiB
+// pages their cache placement (and speed) varies from one allocation to the
+// next. Only a hint; the buffer is still untouched, so pages fault in large.
+void prefer_huge_pages(const BufferField& field) {
+  constexpr uintptr_t kPage = 4096;
+  const auto begin = reinterpret_cast<uintptr_t>(field.data);
+  const uintptr_t end = begin + uintptr_t(field.length) * sizeof(double);
+  const uintptr_t first = (begin + kPage - 1) & ~(kPage - 1), last = end & ~(kPage - 1);
+  if (field.length >= (int64_t(1) << 19) && last > first)
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+}  // namespace
 
 NativeDensity new_native_density(int64_t num_qubits) {
   NativeDensity record;
   if (num_qubits >= 0 && num_qubits <= 30) {
     if (num_qubits == 30) panic_out_of_memory();  // 16 * 4^30 bytes wrap 64 bits
     record.rho = allocate_buffer_field(int64_t(2) << (2 * num_qubits));
+    prefer_huge_pages(record.rho);
   }
   record.num_qubits = num_qubits;
   return record;
+}
+
+void NativeDensity::set_from_amplitudes(NativeDensity& self, std::span<const double> values) {
+  const auto rho = self.rho.f64();
+  const int64_t len = int64_t(rho.size()), n = self.num_qubits;
+  if (len == 0) return;
+  // |psi><psi| of the leading 2^n amplitudes is copied over the matrix; with
+  // fewer amplitudes it is too short and the copy would fail at its end.
+  uint64_t used = values.size() / 2;
+  if (n >= 0 && n <= 62) used = std::min(used, uint64_t(1) << n);
+  const unsigned __int128 built = 2 * (unsigned __int128)used * used;
+  if (built < (unsigned __int128)len) panic_get(int64_t(built), int64_t(built));
+  check_density_matrix(rho, n);
+  outer_product_into(rho.data(), values.data(), uint64_t(1) << n);
+}
+
+void NativeDensity::apply_channel(NativeDensity& self, std::span<const double> operators, int64_t num_operators,
+                                  std::span<const int64_t> targets) {
+  if (num_operators == 0) panic_division_by_zero();
+  const int64_t dim = op_dimension(int64_t(operators.size()) / num_operators);
+  channel_subspace_into(self.rho.f64(), num_operators, dim, self.num_qubits, operators, targets);
+}
+
+void NativeDensity::reset(NativeDensity& self) {
+  const auto rho = self.rho.f64();
+  if (rho.empty()) return;
+  std::fill(rho.begin(), rho.end(), 0.0);
+  rho[0] = 1.0;
+}
+
+void NativeDensity::set_zero_state(NativeDensity& self) {
+  const auto rho = self.rho.f64();
+  if (!rho.empty()) rho[0] = 1.0;
+}
+
+std::vector<double> NativeDensity::density_matrix(NativeDensity& self) {
+  const auto rho = self.rho.f64();
+  return std::vector<double>(rho.begin(), rho.end());
+}
+
+std::vector<double> NativeDensity::probabilities(NativeDensity& self, std::span<const int64_t> targets) {
+  return density_probabilities(self.rho.f64(), targets, self.num_qubits);
+}
+
+int64_t NativeDensity::measure(NativeDensity& self, std::span<const int64_t> targets, double u) {
+  const auto rho = self.rho.f64();
+  const int64_t n = self.num_qubits;
+  const int64_t outcome = statevector::sample_outcome(density_probabilities(rho, targets, n), u);
+  if (n < 0 || n > 63) {
+    // The collapsed matrix is empty; copying it over the matrix reads its float 0.
+    if (!rho.empty()) panic_get(0, 0);
+    return outcome;
+  }
+  check_density_collapse(rho, targets, outcome, n);
+  check_density_matrix(rho, n);
+  collapse_density_in_place(rho, targets, outcome, n);
+  return outcome;
 }
 
 }  // namespace nimbic::density

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "binding/wrapper.hpp"
+#include "density/density_measurement.hpp"
 #include "density/native_density.hpp"
 #include "stabilizer/clifford_batch.hpp"
 #include "linalg/complex_matrix.hpp"
@@ -14,6 +15,7 @@
 #include "linalg/kron_factor.hpp"
 #include "linalg/pauli.hpp"
 #include "stabilizer/state_vector.hpp"
+#include "density/whole_matrix.hpp"
 #include "stabilizer/native_tableau.hpp"
 #include "statevector/gates.hpp"
 #include "statevector/measurement.hpp"
@@ -76,6 +78,17 @@ PyMethodDef* module_functions() {
       function<&linalg::matvec>(
           "matvec", {"matrix", "vector", "dim"},
           "matvec(matrix: Sequence[float], vector: Sequence[float], dim: int) -> Sequence[float]"),
+      function<&density::state_to_density>("state_to_density", {"state"},
+                                           "state_to_density(state: Sequence[float]) -> Sequence[float]"),
+      function<&density::sandwich>("sandwich", {"a", "u", "dim"},
+                                   "sandwich(a: Sequence[float], u: Sequence[float], dim: int) -> Sequence[float]"),
+      function<&density::channel>(
+          "channel", {"rho", "ops", "num_ops", "dim"},
+          "channel(rho: Sequence[float], ops: Sequence[float], num_ops: int, dim: int) -> Sequence[float]"),
+      function<&density::embed_operator>(
+          "embed_operator", {"operator", "op_dim", "targets", "num_qubits"},
+          "embed_operator(operator: Sequence[float], op_dim: int, targets: Sequence[int], num_qubits: int) -> "
+          "Sequence[float]"),
       function<&statevector::state_probabilities>(
           "state_probabilities", {"state", "targets", "num_qubits"},
           "state_probabilities(state: Sequence[float], targets: Sequence[int], num_qubits: int) -> "
@@ -83,6 +96,14 @@ PyMethodDef* module_functions() {
       function<&statevector::collapse_state>(
           "collapse_state", {"state", "targets", "outcome", "num_qubits"},
           "collapse_state(state: Sequence[float], targets: Sequence[int], outcome: int, num_qubits: int) -> "
+          "Sequence[float]"),
+      function<&density::density_probabilities>(
+          "density_probabilities", {"rho", "targets", "num_qubits"},
+          "density_probabilities(rho: Sequence[float], targets: Sequence[int], num_qubits: int) -> "
+          "Sequence[float]"),
+      function<&density::density_collapse>(
+          "density_collapse", {"rho", "targets", "outcome", "num_qubits"},
+          "density_collapse(rho: Sequence[float], targets: Sequence[int], outcome: int, num_qubits: int) -> "
           "Sequence[float]"),
       function<&linalg::pauli_expansion>(
           "pauli_expansion", {"matrix", "num_qubits"},
@@ -123,7 +144,24 @@ PyMethodDef* native_state_methods() {
 }
 
 PyMethodDef* native_density_methods() {
-  static std::vector<PyMethodDef> table;
+  using density::NativeDensity;
+  static std::vector<PyMethodDef> table = {
+      method<&NativeDensity::set_from_amplitudes>(
+          "set_from_amplitudes", {"values"}, "set_from_amplitudes sets the density matrix to `|psi><psi|` of `values`."),
+      method<&NativeDensity::apply_channel>("apply_channel", {"operators", "num_operators", "targets"},
+                                            "apply_channel applies the Kraus operators in `operators` (concatenated) to\n"
+                                            "`targets`: `rho -> sum_i K_i rho K_i^dagger`."),
+      method<&NativeDensity::reset>("reset", {}, "reset sets the density matrix to `|0...0><0...0|` without a Python list."),
+      method<&NativeDensity::set_zero_state>("set_zero_state", {},
+                                             "set_zero_state sets a freshly created (zeroed) density matrix to `|0><0|`."),
+      method<&NativeDensity::density_matrix>("density_matrix", {},
+                                             "density_matrix returns the density matrix as an interleaved complex buffer."),
+      method<&NativeDensity::probabilities>("probabilities", {"targets"},
+                                            "probabilities returns the probability of each outcome of measuring `targets`."),
+      method<&NativeDensity::measure>("measure", {"targets", "u"},
+                                      "measure samples `targets` with a uniform draw `u` in [0, 1), collapses the\n"
+                                      "state and returns the outcome."),
+  };
   static PyMethodDef* sealed_table = seal(table);
   return sealed_table;
 }

@@ -1,0 +1,89 @@
+#include "density/block_kernels.hpp"
+
+#include "statevector/qubits.hpp"
+
+namespace nimbic::density {
+
+BlockLayout block_layout(std::span<const int64_t> targets, int64_t num_qubits) {
+  const std::vector<uint64_t> local = group_offsets(targets, num_qubits);
+  const size_t d = local.size();
+  BlockLayout layout;
+  layout.vector_qubits = 2 * num_qubits;
+  layout.offsets.resize(d * d);
+  for (size_t a = 0; a < d; ++a)
+    for (size_t b = 0; b < d; ++b) layout.offsets[a * d + b] = (local[a] << num_qubits) | local[b];
+  layout.mask = layout.offsets.back();
+  return layout;
+}
+
+void permute_blocks_scalar(double* rho, const BlockLayout& layout, std::span<const int64_t> source) {
+  const size_t size = layout.offsets.size();
+  const uint64_t* off = layout.offsets.data();
+  std::vector<double> re(size), im(size);
+  for_each_group_base(layout.mask, layout.vector_qubits, [&](uint64_t v) {
+    for (size_t e = 0; e < size; ++e) {
+      re[e] = rho[2 * (v | off[e])];
+      im[e] = rho[2 * (v | off[e]) + 1];
+    }
+    for (size_t e = 0; e < size; ++e) {
+      rho[2 * (v | off[e])] = re[size_t(source[e])];
+      rho[2 * (v | off[e]) + 1] = im[size_t(source[e])];
+    }
+  });
+}
+
+void scale_blocks_scalar(double* rho, const BlockLayout& layout, std::span<const double> factors) {
+  const size_t size = layout.offsets.size();
+  const uint64_t* off = layout.offsets.data();
+  for_each_group_base(layout.mask, layout.vector_qubits, [&](uint64_t v) {
+    for (size_t e = 0; e < size; ++e) {
+      double* p = rho + 2 * (v | off[e]);
+      const double xr = p[0], xi = p[1], fr = factors[2 * e], fi = factors[2 * e + 1];
+      p[0] = xr * fr - xi * fi;
+      p[1] = xr * fi + xi * fr;
+    }
+  });
+}
+
+void map_blocks_scalar(double* rho, const BlockLayout& layout, const SparseMap& map) {
+  const size_t size = layout.offsets.size();
+  const uint64_t* off = layout.offsets.data();
+  std::vector<double> br(size), bi(size);
+  for_each_group_base(layout.mask, layout.vector_qubits, [&](uint64_t v) {
+    for (size_t c = 0; c < size; ++c) {
+      br[c] = rho[2 * (v | off[c])];
+      bi[c] = rho[2 * (v | off[c]) + 1];
+    }
+    for (size_t r = 0; r < size; ++r) {
+      double ar = 0.0, ai = 0.0;
+      for (int64_t t = map.row_start[r]; t < map.row_start[r + 1]; ++t) {
+        const size_t c = size_t(map.column[t]);
+        const double sr = map.re[t], si = map.im[t];
+        if (map.real) {
+          ar = ar + sr * br[c];
+          ai = ai + sr * bi[c];
+        } else {
+          ar = ar + (sr * br[c] - si * bi[c]);
+          ai = ai + (sr * bi[c] + si * br[c]);
+        }
+      }
+      rho[2 * (v | off[r])] = ar;
+      rho[2 * (v | off[r]) + 1] = ai;
+    }
+  });
+}
+
+void permute_blocks(double* rho, const BlockLayout& layout, std::span<const int64_t> source) {
+  if (!permute_blocks_avx2(rho, layout, source)) permute_blocks_scalar(rho, layout, source);
+}
+
+void map_blocks(double* rho, const BlockLayout& layout, const SparseMap& map) {
+  if (!map_blocks_avx2(rho, layout, map)) map_blocks_scalar(rho, layout, map);
+}
+
+bool cpu_has_avx2() {
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+}
+
+}  // namespace nimbic::density

@@ -1,0 +1,154 @@
+#include "density/density_measurement.hpp"
+
+#include <algorithm>
+#include <new>
+
+#include "binding/panic.hpp"
+#include "density/density_layout.hpp"
+#include "statevector/qubits.hpp"
+
+namespace nimbic::density {
+
+namespace {
+
+constexpr uint64_t kNone = UINT64_MAX;
+
+// Bits of the basis index that the targets occupy, and the bits that a
+// valid outcome places on them.
+struct OutcomeBits {
+  uint64_t mask = 0;
+  uint64_t pattern = 0;
+  bool valid = false;
+};
+
+OutcomeBits outcome_bits(std::span<const int64_t> targets, int64_t outcome, int64_t num_qubits) {
+  OutcomeBits ob;
+  const size_t k = targets.size();
+  ob.valid = outcome >= 0 && (k >= 63 || uint64_t(outcome) < (uint64_t(1) << k));
+  for (size_t p = 0; p < k; ++p) {
+    const uint64_t bit = qubit_bit(targets[p], num_qubits);
+    ob.mask |= bit;
+    if (ob.valid && ((uint64_t(outcome) >> (k - 1 - p)) & 1)) ob.pattern |= bit;
+  }
+  return ob;
+}
+
+// Smallest x >= lo below 2^bits (bits <= 63) with (x & mask) == pattern, or
+// kNone.
+uint64_t next_matching(uint64_t lo, uint64_t mask, uint64_t pattern, int64_t bits) {
+  const uint64_t all = (uint64_t(1) << bits) - 1;
+  if (lo > all) return kNone;
+  const uint64_t free_bits = all & ~mask;
+  const uint64_t differ = (lo ^ pattern) & mask;
+  if (differ == 0) return lo;
+  const int h = 63 - __builtin_clzll(differ);  // highest differing target bit
+  const uint64_t low = (uint64_t(2) << h) - 1;  // bits h and below
+  const uint64_t kept = lo & free_bits & ~low;
+  // The pattern is larger at h: keep lo's free bits above h, clear the rest.
+  if (pattern & (uint64_t(1) << h)) return pattern | kept;
+  // Smaller at h: carry into the lowest free bit above h that lo leaves clear.
+  const uint64_t next = ((kept | ~free_bits | low) + 1) & free_bits;
+  return next == 0 ? kNone : (pattern | next);
+}
+
+// Sum of the real parts of the diagonal entries with the outcome's pattern.
+double outcome_weight(const double* rho, const OutcomeBits& ob, int64_t num_qubits) {
+  const uint64_t dim = uint64_t(1) << num_qubits;
+  double p = 0.0;
+  for_each_group_base(ob.mask, num_qubits, [&](uint64_t b) {
+    const uint64_t i = b | ob.pattern;
+    p += rho[2 * i * (dim + 1)];
+  });
+  return p;
+}
+
+}  // namespace
+
+std::vector<double> density_probabilities(std::span<const double> rho, std::span<const int64_t> targets,
+                                          int64_t num_qubits) {
+  const int64_t n = num_qubits;
+  const size_t k = targets.size();
+  if (n < 0 || n > 63) return std::vector<double>(k >= 64 ? 0 : size_t(1) << k, 0.0);
+  check_targets(targets, n);
+  std::vector<double> probs(size_t(1) << k, 0.0);
+  if (n == 63) return probs;  // 2^63 is no positive 64-bit count
+  // Diagonal entry b is float 2b(2^n + 1): the first one past the end fails.
+  const int64_t len = int64_t(rho.size());
+  const unsigned __int128 stride = 2 * ((unsigned __int128)1 << n) + 2;
+  const unsigned __int128 first_missing = (len + stride - 1) / stride;
+  if (first_missing < ((unsigned __int128)1 << n)) panic_get_wide(first_missing * stride, len);
+
+  const uint64_t dim = uint64_t(1) << n;
+  const std::vector<uint64_t> outcome = target_patterns(targets, n);
+  for (uint64_t b = 0; b < dim; ++b) probs[outcome[b]] += rho[2 * b * (dim + 1)];
+  return probs;
+}
+
+void check_density_collapse(std::span<const double> rho, std::span<const int64_t> targets, int64_t outcome,
+                            int64_t num_qubits) {
+  const int64_t n = num_qubits;
+  check_targets(targets, n);
+  const OutcomeBits ob = outcome_bits(targets, outcome, n);
+  const int64_t len = int64_t(rho.size());
+  // First the diagonal entries of the outcome are summed...
+  if (ob.valid) {
+    const unsigned __int128 stride = 2 * ((unsigned __int128)1 << n) + 2;
+    const unsigned __int128 first_missing = (len + stride - 1) / stride;
+    if (first_missing < ((unsigned __int128)1 << n)) {
+      const uint64_t b = next_matching(uint64_t(first_missing), ob.mask, ob.pattern, n);
+      if (b != kNone) panic_get_wide(b * stride, len);
+    }
+  }
+  // ...then the result is allocated and the outcome's block is read row by row.
+  if (density_floats(n) == INT64_MAX) throw std::bad_alloc();
+  if (ob.valid) {
+    const uint64_t e = next_matching(uint64_t(len) / 2, (ob.mask << n) | ob.mask,
+                                     (ob.pattern << n) | ob.pattern, 2 * n);
+    if (e != kNone) panic_get(int64_t(2 * e) >= len ? int64_t(2 * e) : int64_t(2 * e + 1), len);
+  }
+}
+
+std::vector<double> density_collapse(std::span<const double> rho, std::span<const int64_t> targets,
+                                     int64_t outcome, int64_t num_qubits) {
+  const int64_t n = num_qubits;
+  if (n < 0 || n > 63) return {};
+  check_density_collapse(rho, targets, outcome, n);
+  std::vector<double> out(size_t(density_floats(n)), 0.0);
+  const OutcomeBits ob = outcome_bits(targets, outcome, n);
+  if (!ob.valid) return out;
+  const double p = outcome_weight(rho.data(), ob, n);
+  const double scale = p > 0 ? 1.0 / p : 0.0;
+  const uint64_t dim = uint64_t(1) << n;
+  for_each_group_base(ob.mask, n, [&](uint64_t x) {
+    const uint64_t r = x | ob.pattern;
+    for_each_group_base(ob.mask, n, [&](uint64_t y) {
+      const uint64_t at = 2 * (r * dim + (y | ob.pattern));
+      out[at] = rho[at] * scale;
+      out[at + 1] = rho[at + 1] * scale;
+    });
+  });
+  return out;
+}
+
+void collapse_density_in_place(std::span<double> rho, std::span<const int64_t> targets, int64_t outcome,
+                               int64_t num_qubits) {
+  const int64_t n = num_qubits;
+  const OutcomeBits ob = outcome_bits(targets, outcome, n);
+  const double p = ob.valid ? outcome_weight(rho.data(), ob, n) : 0.0;
+  const double scale = p > 0 ? 1.0 / p : 0.0;
+  const uint64_t dim = uint64_t(1) << n;
+  for (uint64_t r = 0; r < dim; ++r) {
+    double* row = rho.data() + 2 * r * dim;
+    if (!ob.valid || (r & ob.mask) != ob.pattern) {
+      std::fill(row, row + 2 * dim, 0.0);
+      continue;
+    }
+    for (uint64_t c = 0; c < dim; ++c) {
+      const bool keep = (c & ob.mask) == ob.pattern;
+      row[2 * c] = keep ? row[2 * c] * scale : 0.0;
+      row[2 * c + 1] = keep ? row[2 * c + 1] * scale : 0.0;
+    }
+  }
+}
+
+}  // namespace nimbic::density
