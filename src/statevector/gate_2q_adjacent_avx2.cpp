@@ -1,0 +1,86 @@
+// AVX2 kernel for two adjacent targets: two groups of four amplitudes per
+// register set, the same operations as the scalar kernel.
+#include "statevector/avx2_complex.hpp"
+#include "statevector/gate_kernels.hpp"
+#include "statevector/qubits.hpp"
+
+namespace nimbic::statevector {
+
+namespace {
+
+struct Tables {
+  __m256d gr[16], gi[16];
+  __m256d sign[4];
+  int perm[4];
+};
+
+// a[c] holds amplitude c of two groups; writes out[r] for the four rows.
+template <bool Permutation>
+NIMBIC_AVX2 inline void apply_group(const Tables& t, const __m256d a[4], __m256d out[4]) {
+  using namespace avx2;
+  if constexpr (Permutation) {
+    for (int r = 0; r < 4; ++r) out[r] = _mm256_mul_pd(t.sign[r], a[t.perm[r]]);
+  } else {
+    const __m256d sw[4] = {swap_re_im(a[0]), swap_re_im(a[1]), swap_re_im(a[2]), swap_re_im(a[3])};
+    for (int r = 0; r < 4; ++r) {
+      __m256d acc = _mm256_setzero_pd();
+      for (int c = 0; c < 4; ++c) acc = _mm256_add_pd(acc, cmul(t.gr[4 * r + c], t.gi[4 * r + c], a[c], sw[c]));
+      out[r] = acc;
+    }
+  }
+}
+
+template <bool Permutation>
+NIMBIC_AVX2 void run(double* state, uint64_t s, uint64_t dim, const Tables& t) {
+  using namespace avx2;
+  __m256d a[4], out[4];
+  if (s >= 2) {
+    for (uint64_t base = 0; base < dim; base += 4 * s) {
+      double* p = state + 2 * base;
+      for (uint64_t f = 0; f < 2 * s; f += 4) {
+        for (int j = 0; j < 4; ++j) a[j] = _mm256_loadu_pd(p + 2 * s * j + f);
+        apply_group<Permutation>(t, a, out);
+        for (int j = 0; j < 4; ++j) _mm256_storeu_pd(p + 2 * s * j + f, out[j]);
+      }
+    }
+    return;
+  }
+  // Lowest pair of qubits: each group is four consecutive amplitudes.
+  for (uint64_t f = 0; f < 2 * dim; f += 16) {
+    double* p = state + f;
+    transpose(_mm256_loadu_pd(p), _mm256_loadu_pd(p + 8), a[0], a[1]);
+    transpose(_mm256_loadu_pd(p + 4), _mm256_loadu_pd(p + 12), a[2], a[3]);
+    apply_group<Permutation>(t, a, out);
+    __m256d w0, w1, w2, w3;
+    transpose(out[0], out[1], w0, w2);
+    transpose(out[2], out[3], w1, w3);
+    _mm256_storeu_pd(p, w0);
+    _mm256_storeu_pd(p + 4, w1);
+    _mm256_storeu_pd(p + 8, w2);
+    _mm256_storeu_pd(p + 12, w3);
+  }
+}
+
+}  // namespace
+
+NIMBIC_AVX2 void apply_gate_2q_adjacent_avx2(double* state, int64_t num_qubits, int64_t high_target,
+                                             const double* gate, const int64_t* perm, const double* sign) {
+  Tables t;
+  for (int e = 0; e < 16; ++e) {
+    t.gr[e] = avx2::broadcast(gate + 2 * e);
+    t.gi[e] = avx2::broadcast(gate + 2 * e + 1);
+  }
+  const uint64_t s = qubit_bit(high_target, num_qubits);
+  const uint64_t dim = uint64_t(1) << num_qubits;
+  if (perm != nullptr) {
+    for (int r = 0; r < 4; ++r) {
+      t.sign[r] = avx2::broadcast(sign + r);
+      t.perm[r] = int(perm[r]);
+    }
+    run<true>(state, s, dim, t);
+  } else {
+    run<false>(state, s, dim, t);
+  }
+}
+
+}  // namespace nimbic::statevector
