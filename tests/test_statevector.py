@@ -280,7 +280,8 @@ def test_measurement_orders_and_bell_state():
     collapsed = nn.collapse_state(bell, [0], 1, 2)
     assert collapsed[:6] == [0.0] * 6 and collapsed[7] == 0.0 and collapsed[6] == pytest.approx(1.0, abs=1e-15)
     assert nn.collapse_state([2, 0, 0, 0], [0], 0, 1) == [1, 0, 0, 0]
-    assert nn.collapse_state([3, 4], [], 0, 0) == [0.6, 0.8]
+    assert nn.collapse_state([3, 4], [], 0, 0) == pytest.approx([0.6, 0.8], abs=1e-15)
+    assert nn.collapse_state([3, 4], [], 1, 0) == [0.0, 0.0]
 
 
 @pytest.mark.parametrize("outcome", [-1, 2, 5])
