@@ -8,6 +8,16 @@
 
 #include <immintrin.h>
 
+
+
+
+
+
+
+
+
+
+
 #define NIMBIC_AVX2 __attribute__((target("avx2")))
 
 namespace nimbic::statevector::avx2 {

@@ -3,6 +3,7 @@
 #include "statevector/avx2_complex.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/qubits.hpp"
+#include "statevector/run_prefetch.hpp"
 
 namespace nimbic::statevector {
 
@@ -22,15 +23,19 @@ NIMBIC_AVX2 void apply_gate_1q_avx2(double* state, int64_t num_qubits, int64_t t
   if (s == 0) return;
   const uint64_t dim = uint64_t(1) << num_qubits;
   if (s >= 2) {
+    const uint64_t offsets[2] = {0, s};
+    RunPrefetch pf(state, num_qubits, offsets, s, s);
     for (uint64_t base = 0; base < dim; base += 2 * s) {
       double* p0 = state + 2 * base;
       double* p1 = state + 2 * (base + s);
       for (uint64_t f = 0; f < 2 * s; f += 4) {
+        pf.at(base, f / 4);
         __m256d out0, out1;
         apply(_mm256_loadu_pd(p0 + f), _mm256_loadu_pd(p1 + f), out0, out1);
         _mm256_storeu_pd(p0 + f, out0);
         _mm256_storeu_pd(p1 + f, out1);
       }
+      pf.advance();
     }
     return;
   }

@@ -3,6 +3,7 @@
 #include "statevector/avx2_complex.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/qubits.hpp"
+#include "statevector/run_prefetch.hpp"
 
 namespace nimbic::statevector {
 
@@ -31,17 +32,22 @@ NIMBIC_AVX2 inline void apply_group(const Tables& t, const __m256d a[4], __m256d
 }
 
 template <bool Permutation>
-NIMBIC_AVX2 void run(double* state, uint64_t s, uint64_t dim, const Tables& t) {
+NIMBIC_AVX2 void run(double* state, int64_t num_qubits, uint64_t s, const Tables& t) {
+  const uint64_t dim = uint64_t(1) << num_qubits;
   using namespace avx2;
   __m256d a[4], out[4];
   if (s >= 2) {
+    const uint64_t offsets[4] = {0, s, 2 * s, 3 * s};
+    RunPrefetch pf(state, num_qubits, offsets, 3 * s, s);
     for (uint64_t base = 0; base < dim; base += 4 * s) {
       double* p = state + 2 * base;
       for (uint64_t f = 0; f < 2 * s; f += 4) {
+        pf.at(base, f / 4);
         for (int j = 0; j < 4; ++j) a[j] = _mm256_loadu_pd(p + 2 * s * j + f);
         apply_group<Permutation>(t, a, out);
         for (int j = 0; j < 4; ++j) _mm256_storeu_pd(p + 2 * s * j + f, out[j]);
       }
+      pf.advance();
     }
     return;
   }
@@ -71,15 +77,14 @@ NIMBIC_AVX2 void apply_gate_2q_adjacent_avx2(double* state, int64_t num_qubits, 
     t.gi[e] = avx2::broadcast(gate + 2 * e + 1);
   }
   const uint64_t s = qubit_bit(high_target, num_qubits);
-  const uint64_t dim = uint64_t(1) << num_qubits;
   if (perm != nullptr) {
     for (int r = 0; r < 4; ++r) {
       t.sign[r] = avx2::broadcast(sign + r);
       t.perm[r] = int(perm[r]);
     }
-    run<true>(state, s, dim, t);
+    run<true>(state, num_qubits, s, t);
   } else {
-    run<false>(state, s, dim, t);
+    run<false>(state, num_qubits, s, t);
   }
 }
 

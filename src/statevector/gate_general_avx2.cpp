@@ -1,58 +1,111 @@
 // AVX2 kernel for any number of targets: two groups per register, the same
-// gathers, products and sums as the scalar kernel.
+// gathers, products and sums as the scalar kernel. Two and three targets get
+// fixed-size code (gate entries pre-broadcast, amplitudes in registers); more
+// targets loop over sizes known only at run time.
 #include <cstdint>
 #include <vector>
 
 #include "statevector/avx2_complex.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/qubits.hpp"
+#include "statevector/run_prefetch.hpp"
 
 namespace nimbic::statevector {
 
 namespace {
 
-// a[c] holds amplitude c of two groups; writes row r of both into out(r).
-template <class Store>
-NIMBIC_AVX2 inline void apply_rows(const double* gate, const int64_t* perm, const double* sign, size_t size,
-                                   const __m256d* a, __m256d* sw, Store&& out) {
-  using namespace avx2;
-  if (perm != nullptr) {
-    for (size_t r = 0; r < size; ++r) out(r, _mm256_mul_pd(broadcast(sign + r), a[perm[r]]));
-    return;
-  }
-  for (size_t c = 0; c < size; ++c) sw[c] = swap_re_im(a[c]);
-  for (size_t r = 0; r < size; ++r) {
-    const double* row = gate + 2 * r * size;
-    __m256d acc = _mm256_setzero_pd();
-    for (size_t c = 0; c < size; ++c)
-      acc = _mm256_add_pd(acc, cmul(broadcast(row + 2 * c), broadcast(row + 2 * c + 1), a[c], sw[c]));
-    out(r, acc);
-  }
-}
+using namespace avx2;
 
-}  // namespace
+// The two groups of one register: either neighbouring bases (b, b + 1),
+// whose amplitudes sit side by side, or any two bases (the lowest qubit is a
+// target).
+struct Adjacent {
+  double* base;  // state + 2 * b
+  NIMBIC_AVX2 __m256d load(uint64_t off) const { return _mm256_loadu_pd(base + 2 * off); }
+  NIMBIC_AVX2 void store(uint64_t off, __m256d v) const { _mm256_storeu_pd(base + 2 * off, v); }
+};
+struct Apart {
+  double* base0;  // state + 2 * b0
+  double* base1;  // state + 2 * b1
+  NIMBIC_AVX2 __m256d load(uint64_t off) const { return load_pair(base0 + 2 * off, base1 + 2 * off); }
+  NIMBIC_AVX2 void store(uint64_t off, __m256d v) const { store_pair(base0 + 2 * off, base1 + 2 * off, v); }
+};
 
-NIMBIC_AVX2 void apply_gate_general_avx2(double* state, int64_t num_qubits, const double* gate,
-                                         std::span<const uint64_t> offsets, const int64_t* perm,
-                                         const double* sign) {
-  using namespace avx2;
-  const size_t size = offsets.size();
-  const uint64_t mask = offsets[size - 1];
+// Gate tables for `Size` rows known at compile time.
+template <size_t Size>
+struct Fixed {
+  uint64_t off[Size];
+  uint64_t src[Size];  // off[perm[r]]: where row r of a permutation reads
+  __m256d sign[Size];
+  __m256d gr[Size * Size], gi[Size * Size];
+
+  template <bool Permutation, class Lanes>
+  NIMBIC_AVX2 inline void apply(const Lanes& lanes) const {
+    __m256d a[Size];
+    if constexpr (Permutation) {
+      for (size_t r = 0; r < Size; ++r) a[r] = lanes.load(src[r]);
+      for (size_t r = 0; r < Size; ++r) lanes.store(off[r], _mm256_mul_pd(sign[r], a[r]));
+    } else {
+      __m256d sw[Size], out[Size];
+      for (size_t c = 0; c < Size; ++c) {
+        a[c] = lanes.load(off[c]);
+        sw[c] = swap_re_im(a[c]);
+      }
+      for (size_t r = 0; r < Size; ++r) {
+        __m256d acc = _mm256_setzero_pd();
+        for (size_t c = 0; c < Size; ++c)
+          acc = _mm256_add_pd(acc, cmul(gr[r * Size + c], gi[r * Size + c], a[c], sw[c]));
+        out[r] = acc;
+      }
+      for (size_t r = 0; r < Size; ++r) lanes.store(off[r], out[r]);
+    }
+  }
+};
+
+// Any size: gathered amplitudes in a scratch array, gate entries broadcast
+// from the gate itself.
+struct Dynamic {
+  std::span<const uint64_t> off;
+  const double* gate;
+  const int64_t* perm;
+  const double* sign;
+  __m256d* a;   // scratch, 2^k entries
+  __m256d* sw;  // scratch, 2^k entries
+
+  template <bool Permutation, class Lanes>
+  NIMBIC_AVX2 inline void apply(const Lanes& lanes) const {
+    const size_t size = off.size();
+    for (size_t j = 0; j < size; ++j) a[j] = lanes.load(off[j]);
+    if constexpr (Permutation) {
+      for (size_t r = 0; r < size; ++r) lanes.store(off[r], _mm256_mul_pd(broadcast(sign + r), a[perm[r]]));
+    } else {
+      for (size_t c = 0; c < size; ++c) sw[c] = swap_re_im(a[c]);
+      for (size_t r = 0; r < size; ++r) {
+        const double* row = gate + 2 * r * size;
+        __m256d acc = _mm256_setzero_pd();
+        for (size_t c = 0; c < size; ++c)
+          acc = _mm256_add_pd(acc, cmul(broadcast(row + 2 * c), broadcast(row + 2 * c + 1), a[c], sw[c]));
+        lanes.store(off[r], acc);
+      }
+    }
+  }
+};
+
+// Visits every pair of group bases in increasing order and applies `kernel`.
+template <bool Permutation, class Kernel>
+NIMBIC_AVX2 void sweep(double* state, int64_t num_qubits, std::span<const uint64_t> offsets, const Kernel& kernel) {
+  const uint64_t mask = offsets.back();
   const uint64_t low = mask & (~mask + 1);  // lowest target bit
-  // Gathered amplitudes and their re/im-swapped copies, 32-byte aligned.
-  std::vector<double> scratch(8 * size + 4);
-  const uintptr_t raw = reinterpret_cast<uintptr_t>(scratch.data());
-  __m256d* a = reinterpret_cast<__m256d*>((raw + 31) & ~uintptr_t(31));
-  __m256d* sw = a + size;
   if (low > 1) {
-    // Bases come in runs of `low` consecutive indices: pairs of neighbouring
-    // bases share each register.
+    // Bases come in runs of `low` consecutive indices: neighbouring bases
+    // share each register.
+    RunPrefetch pf(state, num_qubits, offsets, mask, low);
     for_each_group_base(mask | (low - 1), num_qubits, [&](uint64_t start) NIMBIC_AVX2 {
       for (uint64_t b = start; b < start + low; b += 2) {
-        for (size_t j = 0; j < size; ++j) a[j] = _mm256_loadu_pd(state + 2 * (b | offsets[j]));
-        apply_rows(gate, perm, sign, size, a, sw,
-                   [&](size_t r, __m256d v) NIMBIC_AVX2 { _mm256_storeu_pd(state + 2 * (b | offsets[r]), v); });
+        pf.at(start, (b - start) / 2);
+        kernel.template apply<Permutation>(Adjacent{state + 2 * b});
       }
+      pf.advance();
     });
     return;
   }
@@ -61,13 +114,49 @@ NIMBIC_AVX2 void apply_gate_general_avx2(double* state, int64_t num_qubits, cons
   auto next = [&](uint64_t b) { return ((b | mask) + 1) & free_bits; };
   for (uint64_t b0 = 0;; b0 = next(b0)) {
     const uint64_t b1 = next(b0);
-    for (size_t j = 0; j < size; ++j) a[j] = load_pair(state + 2 * (b0 | offsets[j]), state + 2 * (b1 | offsets[j]));
-    apply_rows(gate, perm, sign, size, a, sw, [&](size_t r, __m256d v) NIMBIC_AVX2 {
-      store_pair(state + 2 * (b0 | offsets[r]), state + 2 * (b1 | offsets[r]), v);
-    });
+    kernel.template apply<Permutation>(Apart{state + 2 * b0, state + 2 * b1});
     if (b1 == free_bits) break;
     b0 = b1;
   }
+}
+
+template <size_t Size>
+NIMBIC_AVX2 void run_fixed(double* state, int64_t num_qubits, const double* gate,
+                           std::span<const uint64_t> offsets, const int64_t* perm, const double* sign) {
+  Fixed<Size> t;
+  for (size_t j = 0; j < Size; ++j) t.off[j] = offsets[j];
+  if (perm != nullptr) {
+    for (size_t r = 0; r < Size; ++r) {
+      t.src[r] = offsets[size_t(perm[r])];
+      t.sign[r] = broadcast(sign + r);
+    }
+    sweep<true>(state, num_qubits, offsets, t);
+  } else {
+    for (size_t e = 0; e < Size * Size; ++e) {
+      t.gr[e] = broadcast(gate + 2 * e);
+      t.gi[e] = broadcast(gate + 2 * e + 1);
+    }
+    sweep<false>(state, num_qubits, offsets, t);
+  }
+}
+
+}  // namespace
+
+NIMBIC_AVX2 void apply_gate_general_avx2(double* state, int64_t num_qubits, const double* gate,
+                                         std::span<const uint64_t> offsets, const int64_t* perm,
+                                         const double* sign) {
+  const size_t size = offsets.size();
+  if (size == 4) return run_fixed<4>(state, num_qubits, gate, offsets, perm, sign);
+  if (size == 8) return run_fixed<8>(state, num_qubits, gate, offsets, perm, sign);
+  // Gathered amplitudes and their re/im-swapped copies, 32-byte aligned.
+  std::vector<double> scratch(8 * size + 4);
+  const uintptr_t raw = reinterpret_cast<uintptr_t>(scratch.data());
+  __m256d* a = reinterpret_cast<__m256d*>((raw + 31) & ~uintptr_t(31));
+  const Dynamic kernel{offsets, gate, perm, sign, a, a + size};
+  if (perm != nullptr)
+    sweep<true>(state, num_qubits, offsets, kernel);
+  else
+    sweep<false>(state, num_qubits, offsets, kernel);
 }
 
 }  // namespace nimbic::statevector
