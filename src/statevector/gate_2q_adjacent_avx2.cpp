@@ -22,11 +22,11 @@ NIMBIC_AVX2 inline void apply_group(const Tables& t, const __m256d a[4], __m256d
   if constexpr (Permutation) {
     for (int r = 0; r < 4; ++r) out[r] = _mm256_mul_pd(t.sign[r], a[t.perm[r]]);
   } else {
-    const __m256d sw[4] = {swap_re_im(a[0]), swap_re_im(a[1]), swap_re_im(a[2]), swap_re_im(a[3])};
-    for (int r = 0; r < 4; ++r) {
-      __m256d acc = _mm256_setzero_pd();
-      for (int c = 0; c < 4; ++c) acc = _mm256_add_pd(acc, cmul(t.gr[4 * r + c], t.gi[4 * r + c], a[c], sw[c]));
-      out[r] = acc;
+    // Column by column; each row still sums its columns from 0.0 in order.
+    for (int r = 0; r < 4; ++r) out[r] = _mm256_setzero_pd();
+    for (int c = 0; c < 4; ++c) {
+      const __m256d v_swapped = swap_re_im(a[c]);
+      for (int r = 0; r < 4; ++r) out[r] = _mm256_add_pd(out[r], cmul(t.gr[4 * r + c], t.gi[4 * r + c], a[c], v_swapped));
     }
   }
 }

@@ -41,23 +41,21 @@ struct Fixed {
 
   template <bool Permutation, class Lanes>
   NIMBIC_AVX2 inline void apply(const Lanes& lanes) const {
-    __m256d a[Size];
     if constexpr (Permutation) {
+      __m256d a[Size];
       for (size_t r = 0; r < Size; ++r) a[r] = lanes.load(src[r]);
       for (size_t r = 0; r < Size; ++r) lanes.store(off[r], _mm256_mul_pd(sign[r], a[r]));
     } else {
-      __m256d sw[Size], out[Size];
+      // Column by column, so that only one input and the row sums are live;
+      // each row still sums its columns from 0.0 in increasing order.
+      __m256d acc[Size];
+      for (size_t r = 0; r < Size; ++r) acc[r] = _mm256_setzero_pd();
       for (size_t c = 0; c < Size; ++c) {
-        a[c] = lanes.load(off[c]);
-        sw[c] = swap_re_im(a[c]);
+        const __m256d v = lanes.load(off[c]), v_swapped = swap_re_im(v);
+        for (size_t r = 0; r < Size; ++r)
+          acc[r] = _mm256_add_pd(acc[r], cmul(gr[r * Size + c], gi[r * Size + c], v, v_swapped));
       }
-      for (size_t r = 0; r < Size; ++r) {
-        __m256d acc = _mm256_setzero_pd();
-        for (size_t c = 0; c < Size; ++c)
-          acc = _mm256_add_pd(acc, cmul(gr[r * Size + c], gi[r * Size + c], a[c], sw[c]));
-        out[r] = acc;
-      }
-      for (size_t r = 0; r < Size; ++r) lanes.store(off[r], out[r]);
+      for (size_t r = 0; r < Size; ++r) lanes.store(off[r], acc[r]);
     }
   }
 };

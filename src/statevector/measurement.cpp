@@ -5,6 +5,7 @@
 
 #include "binding/panic.hpp"
 #include "statevector/qubits.hpp"
+#include "statevector/run_prefetch.hpp"
 
 namespace nimbic::statevector {
 
@@ -94,9 +95,13 @@ void accumulate_fixed(const double* state, int64_t num_qubits, std::span<const u
     acc[j] = probs[j];
   }
   // Bases come in runs of `low` consecutive indices.
+  RunPrefetch pf(state, num_qubits, offsets, mask, low);
   for_each_group_base(mask | (low - 1), num_qubits, [&](uint64_t start) {
-    for (uint64_t b = start; b < start + low; ++b)
+    for (uint64_t b = start; b < start + low; ++b) {
+      if ((b & 1) == 0) pf.at(start, (b - start) / 2);
       for (size_t j = 0; j < size; ++j) acc[j] = probability(state, b | off[j]) + acc[j];
+    }
+    pf.advance();
   });
   for (size_t j = 0; j < size; ++j) probs[j] = acc[j];
 }
@@ -143,8 +148,17 @@ void collapse_in_place(std::span<double> state, std::span<const int64_t> targets
   const uint64_t dim = uint64_t(1) << num_qubits;
   // Indices agree on their outcome in runs of `low`: scale a run or clear it.
   const uint64_t low = mask == 0 ? dim : mask & (~mask + 1);
+  double* amp = state.data();
+  if (low < 8) {
+    for (uint64_t i = 0; i < dim; ++i) {
+      const bool keep = (i & mask) == pattern;
+      amp[2 * i] = keep ? amp[2 * i] * scale : 0.0;
+      amp[2 * i + 1] = keep ? amp[2 * i + 1] * scale : 0.0;
+    }
+    return;
+  }
   for (uint64_t start = 0; start < dim; start += low) {
-    double* run = state.data() + 2 * start;
+    double* run = amp + 2 * start;
     if ((start & mask) == pattern) {
       for (uint64_t f = 0; f < 2 * low; ++f) run[f] = run[f] * scale;
     } else {
