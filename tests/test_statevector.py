@@ -94,10 +94,11 @@ def documented(state, gate, n, targets):
     if k == 2 and targets[0] == targets[1] + 1:  # descending pair: exchanged gate
         g = g[[0, 2, 1, 3]][:, [0, 2, 1, 3]]
         targets = [targets[1], targets[0]]
-    amp = numpy.array(state, dtype=float).reshape(-1, 2)
+    amp = numpy.array(state, dtype=float)[:2 << n].reshape(-1, 2)
     offs = [sum(1 << (n - 1 - t) for p, t in enumerate(targets) if (j >> (k - 1 - p)) & 1) for j in range(d)]
     mask = offs[-1]
-    bases = numpy.array([b for b in range(1 << n) if b & mask == 0], dtype=numpy.int64)
+    every = numpy.arange(1 << n, dtype=numpy.int64)
+    bases = every[(every & mask) == 0]
     idx = bases[:, None] | numpy.array(offs, dtype=numpy.int64)[None, :]
     ar, ai = amp[idx, 0], amp[idx, 1]
     out = amp.copy()
@@ -153,6 +154,24 @@ def test_dense_gates_match_operator_and_documented_order(n, targets):
     s.set_amplitudes(state)
     s.apply_gate(gate, targets)
     assert numpy.array_equal(bits(s.amplitudes()), bits(expected))
+
+
+@pytest.mark.parametrize("n, targets", [
+    (21, [0]), (21, [13]), (21, [20]), (21, [0, 1]), (21, [14, 13]), (21, [19, 20]), (21, [0, 2]),
+    (21, [20, 5]), (22, [0, 1, 2]), (22, [3, 21, 12]),
+])
+def test_big_states_match_documented_order(n, targets):
+    """States big enough for the kernels to split their work between threads."""
+    s = nn.NativeState(n)
+    view = numpy.frombuffer(s, dtype=float)
+    view[:] = rng.normal(size=view.size)
+    state = view.copy()
+    k = len(targets)
+    gates = [random_gate(k)] + ([{2: CNOT, 3: TOFFOLI}[k]] if k > 1 else [])
+    for gate in gates:
+        view[:] = state
+        s.apply_gate(gate, targets)
+        assert numpy.array_equal(bits(view), bits(documented(state, gate, n, targets)))
 
 
 @pytest.mark.parametrize("gate, k", [(CNOT, 2), (SWAP, 2), (CZ, 2), (TOFFOLI, 3),

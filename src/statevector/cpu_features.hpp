@@ -7,4 +7,7 @@ namespace nimbic::statevector {
 
 bool cpu_has_avx2();
 
+// Cores this process may run on.
+unsigned available_cores();
+
 }  // namespace nimbic::statevector

@@ -4,10 +4,16 @@
 #include "statevector/gate_kernels.hpp"
 #include "statevector/qubits.hpp"
 #include "statevector/run_prefetch.hpp"
+#include "statevector/split_work.hpp"
 
 namespace nimbic::statevector {
 
-NIMBIC_AVX2 void apply_gate_1q_avx2(double* state, int64_t num_qubits, int64_t target, const double* gate) {
+namespace {
+
+// Pairs p in [begin, end) (both even): pair p is amplitudes i and i + s with
+// i the p-th index whose target bit is clear.
+NIMBIC_AVX2 void run_pairs(double* state, int64_t num_qubits, uint64_t s, const double* gate, uint64_t begin,
+                           uint64_t end) {
   using namespace avx2;
   const __m256d g00r = broadcast(gate + 0), g00i = broadcast(gate + 1);
   const __m256d g01r = broadcast(gate + 2), g01i = broadcast(gate + 3);
@@ -19,28 +25,28 @@ NIMBIC_AVX2 void apply_gate_1q_avx2(double* state, int64_t num_qubits, int64_t t
     out0 = _mm256_add_pd(cmul(g00r, g00i, a0, s0), cmul(g01r, g01i, a1, s1));
     out1 = _mm256_add_pd(cmul(g10r, g10i, a0, s0), cmul(g11r, g11i, a1, s1));
   };
-  const uint64_t s = qubit_bit(target, num_qubits);
-  if (s == 0) return;
-  const uint64_t dim = uint64_t(1) << num_qubits;
   if (s >= 2) {
     const uint64_t offsets[2] = {0, s};
     RunPrefetch pf(state, num_qubits, offsets, s, s);
-    for (uint64_t base = 0; base < dim; base += 2 * s) {
+    for (uint64_t p = begin; p < end;) {
+      // Block of pairs (base + i, base + i + s), i in [i0, i1).
+      const uint64_t base = 2 * (p & ~(s - 1)), i0 = p & (s - 1);
+      const uint64_t i1 = end - p < s - i0 ? i0 + (end - p) : s;
       double* p0 = state + 2 * base;
       double* p1 = state + 2 * (base + s);
-      for (uint64_t f = 0; f < 2 * s; f += 4) {
-        pf.at(base, f / 4);
+      for (uint64_t i = i0; i < i1; i += 2) {
+        pf.at(base + i);
         __m256d out0, out1;
-        apply(_mm256_loadu_pd(p0 + f), _mm256_loadu_pd(p1 + f), out0, out1);
-        _mm256_storeu_pd(p0 + f, out0);
-        _mm256_storeu_pd(p1 + f, out1);
+        apply(_mm256_loadu_pd(p0 + 2 * i), _mm256_loadu_pd(p1 + 2 * i), out0, out1);
+        _mm256_storeu_pd(p0 + 2 * i, out0);
+        _mm256_storeu_pd(p1 + 2 * i, out1);
       }
-      pf.advance();
+      p += i1 - i0;
     }
     return;
   }
   // Lowest qubit: the pairs (i, i+1) and (i+2, i+3) sit in two registers.
-  for (uint64_t f = 0; f < 2 * dim; f += 8) {
+  for (uint64_t f = 4 * begin; f < 4 * end; f += 8) {
     __m256d a0, a1, out0, out1, w0, w1;
     transpose(_mm256_loadu_pd(state + f), _mm256_loadu_pd(state + f + 4), a0, a1);
     apply(a0, a1, out0, out1);
@@ -48,6 +54,15 @@ NIMBIC_AVX2 void apply_gate_1q_avx2(double* state, int64_t num_qubits, int64_t t
     _mm256_storeu_pd(state + f, w0);
     _mm256_storeu_pd(state + f + 4, w1);
   }
+}
+
+}  // namespace
+
+void apply_gate_1q_avx2(double* state, int64_t num_qubits, int64_t target, const double* gate) {
+  const uint64_t s = qubit_bit(target, num_qubits);
+  if (s == 0) return;
+  const uint64_t pairs = uint64_t(1) << (num_qubits - 1);
+  split_work(pairs, 2, [&](uint64_t begin, uint64_t end) { run_pairs(state, num_qubits, s, gate, begin, end); });
 }
 
 }  // namespace nimbic::statevector

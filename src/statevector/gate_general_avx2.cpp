@@ -9,6 +9,7 @@
 #include "statevector/gate_kernels.hpp"
 #include "statevector/qubits.hpp"
 #include "statevector/run_prefetch.hpp"
+#include "statevector/split_work.hpp"
 
 namespace nimbic::statevector {
 
@@ -39,6 +40,8 @@ struct Fixed {
   __m256d sign[Size];
   __m256d gr[Size * Size], gi[Size * Size];
 
+  const Fixed& copy() const { return *this; }  // read-only: threads share it
+
   template <bool Permutation, class Lanes>
   NIMBIC_AVX2 inline void apply(const Lanes& lanes) const {
     if constexpr (Permutation) {
@@ -60,15 +63,24 @@ struct Fixed {
   }
 };
 
-// Any size: gathered amplitudes in a scratch array, gate entries broadcast
-// from the gate itself.
+// Any size: gathered amplitudes in a scratch array (one per thread), gate
+// entries broadcast from the gate itself.
 struct Dynamic {
   std::span<const uint64_t> off;
   const double* gate;
   const int64_t* perm;
   const double* sign;
-  __m256d* a;   // scratch, 2^k entries
-  __m256d* sw;  // scratch, 2^k entries
+  std::vector<double> scratch;  // 2^k amplitudes and their re/im-swapped copies, plus alignment
+  __m256d* a = nullptr;
+  __m256d* sw = nullptr;
+
+  Dynamic(std::span<const uint64_t> off_, const double* gate_, const int64_t* perm_, const double* sign_)
+      : off(off_), gate(gate_), perm(perm_), sign(sign_), scratch(8 * off_.size() + 4) {
+    const uintptr_t raw = reinterpret_cast<uintptr_t>(scratch.data());
+    a = reinterpret_cast<__m256d*>((raw + 31) & ~uintptr_t(31));
+    sw = a + off.size();
+  }
+  Dynamic copy() const { return Dynamic(off, gate, perm, sign); }
 
   template <bool Permutation, class Lanes>
   NIMBIC_AVX2 inline void apply(const Lanes& lanes) const {
@@ -89,33 +101,41 @@ struct Dynamic {
   }
 };
 
-// Visits every pair of group bases in increasing order and applies `kernel`.
+// Applies `kernel` to the group bases number begin .. end-1 (both even) in
+// increasing order, two per register.
 template <bool Permutation, class Kernel>
-NIMBIC_AVX2 void sweep(double* state, int64_t num_qubits, std::span<const uint64_t> offsets, const Kernel& kernel) {
+NIMBIC_AVX2 void sweep(double* state, int64_t num_qubits, std::span<const uint64_t> offsets, const Kernel& kernel,
+                       uint64_t begin, uint64_t end) {
   const uint64_t mask = offsets.back();
   const uint64_t low = mask & (~mask + 1);  // lowest target bit
+  const uint64_t free_bits = ((uint64_t(1) << num_qubits) - 1) & ~mask;
+  auto next = [&](uint64_t b) { return ((b | mask) + 1) & free_bits; };
+  uint64_t b = deposit_bits(begin, free_bits);
   if (low > 1) {
     // Bases come in runs of `low` consecutive indices: neighbouring bases
     // share each register.
     RunPrefetch pf(state, num_qubits, offsets, mask, low);
-    for_each_group_base(mask | (low - 1), num_qubits, [&](uint64_t start) NIMBIC_AVX2 {
-      for (uint64_t b = start; b < start + low; b += 2) {
-        pf.at(start, (b - start) / 2);
-        kernel.template apply<Permutation>(Adjacent{state + 2 * b});
-      }
-      pf.advance();
-    });
+    for (uint64_t c = begin; c < end; c += 2, b = next(b + 1)) {
+      pf.at(b);
+      kernel.template apply<Permutation>(Adjacent{state + 2 * b});
+    }
     return;
   }
   // The lowest qubit is a target: pair each base with the next one.
-  const uint64_t free_bits = ((uint64_t(1) << num_qubits) - 1) & ~mask;
-  auto next = [&](uint64_t b) { return ((b | mask) + 1) & free_bits; };
-  for (uint64_t b0 = 0;; b0 = next(b0)) {
-    const uint64_t b1 = next(b0);
-    kernel.template apply<Permutation>(Apart{state + 2 * b0, state + 2 * b1});
-    if (b1 == free_bits) break;
-    b0 = b1;
+  for (uint64_t c = begin; c < end; c += 2) {
+    const uint64_t b1 = next(b);
+    kernel.template apply<Permutation>(Apart{state + 2 * b, state + 2 * b1});
+    b = next(b1);
   }
+}
+
+// Runs `kernel` over all group bases, split between two threads when big.
+template <bool Permutation, class Kernel>
+void sweep_all(double* state, int64_t num_qubits, std::span<const uint64_t> offsets, const Kernel& kernel) {
+  const uint64_t bases = uint64_t(1) << (num_qubits - int64_t(__builtin_ctzll(offsets.size())));
+  split_work(bases, 2, [&](uint64_t begin, uint64_t end) {
+    sweep<Permutation>(state, num_qubits, offsets, kernel.copy(), begin, end);
+  });
 }
 
 template <size_t Size>
@@ -128,33 +148,28 @@ NIMBIC_AVX2 void run_fixed(double* state, int64_t num_qubits, const double* gate
       t.src[r] = offsets[size_t(perm[r])];
       t.sign[r] = broadcast(sign + r);
     }
-    sweep<true>(state, num_qubits, offsets, t);
+    sweep_all<true>(state, num_qubits, offsets, t);
   } else {
     for (size_t e = 0; e < Size * Size; ++e) {
       t.gr[e] = broadcast(gate + 2 * e);
       t.gi[e] = broadcast(gate + 2 * e + 1);
     }
-    sweep<false>(state, num_qubits, offsets, t);
+    sweep_all<false>(state, num_qubits, offsets, t);
   }
 }
 
 }  // namespace
 
-NIMBIC_AVX2 void apply_gate_general_avx2(double* state, int64_t num_qubits, const double* gate,
-                                         std::span<const uint64_t> offsets, const int64_t* perm,
-                                         const double* sign) {
+void apply_gate_general_avx2(double* state, int64_t num_qubits, const double* gate, std::span<const uint64_t> offsets,
+                             const int64_t* perm, const double* sign) {
   const size_t size = offsets.size();
   if (size == 4) return run_fixed<4>(state, num_qubits, gate, offsets, perm, sign);
   if (size == 8) return run_fixed<8>(state, num_qubits, gate, offsets, perm, sign);
-  // Gathered amplitudes and their re/im-swapped copies, 32-byte aligned.
-  std::vector<double> scratch(8 * size + 4);
-  const uintptr_t raw = reinterpret_cast<uintptr_t>(scratch.data());
-  __m256d* a = reinterpret_cast<__m256d*>((raw + 31) & ~uintptr_t(31));
-  const Dynamic kernel{offsets, gate, perm, sign, a, a + size};
+  const Dynamic kernel(offsets, gate, perm, sign);
   if (perm != nullptr)
-    sweep<true>(state, num_qubits, offsets, kernel);
+    sweep_all<true>(state, num_qubits, offsets, kernel);
   else
-    sweep<false>(state, num_qubits, offsets, kernel);
+    sweep_all<false>(state, num_qubits, offsets, kernel);
 }
 
 }  // namespace nimbic::statevector

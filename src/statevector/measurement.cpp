@@ -34,17 +34,6 @@ OutcomeBits outcome_bits(std::span<const int64_t> targets, int64_t num_qubits) {
   return ob;
 }
 
-// Software pdep: deposits the low bits of `value` into the set bits of `mask`.
-uint64_t deposit(uint64_t value, uint64_t mask) {
-  uint64_t out = 0;
-  for (uint64_t bit = 1; mask != 0; bit <<= 1) {
-    const uint64_t low = mask & -mask;
-    if (value & bit) out |= low;
-    mask &= mask - 1;
-  }
-  return out;
-}
-
 // Smallest x >= lo with (x & mask) == pattern and x < 2^n, or UINT64_MAX.
 uint64_t next_with_pattern(uint64_t lo, uint64_t mask, uint64_t pattern, int64_t num_qubits) {
   const uint64_t free_bits = ((uint64_t(1) << num_qubits) - 1) & ~mask;
@@ -52,16 +41,16 @@ uint64_t next_with_pattern(uint64_t lo, uint64_t mask, uint64_t pattern, int64_t
   const uint64_t need = lo - pattern;  // smallest submask of free_bits >= need
   const int free_count = __builtin_popcountll(free_bits);
   uint64_t hi_j = free_count == 64 ? ~uint64_t(0) : (uint64_t(1) << free_count) - 1;
-  if (deposit(hi_j, free_bits) < need) return UINT64_MAX;
+  if (deposit_bits(hi_j, free_bits) < need) return UINT64_MAX;
   uint64_t lo_j = 0;
   while (lo_j < hi_j) {
     const uint64_t mid = lo_j + (hi_j - lo_j) / 2;
-    if (deposit(mid, free_bits) >= need)
+    if (deposit_bits(mid, free_bits) >= need)
       hi_j = mid;
     else
       lo_j = mid + 1;
   }
-  return pattern | deposit(lo_j, free_bits);
+  return pattern | deposit_bits(lo_j, free_bits);
 }
 
 }  // namespace
@@ -98,10 +87,9 @@ void accumulate_fixed(const double* state, int64_t num_qubits, std::span<const u
   RunPrefetch pf(state, num_qubits, offsets, mask, low);
   for_each_group_base(mask | (low - 1), num_qubits, [&](uint64_t start) {
     for (uint64_t b = start; b < start + low; ++b) {
-      if ((b & 1) == 0) pf.at(start, (b - start) / 2);
+      if ((b & 1) == 0) pf.at(b);
       for (size_t j = 0; j < size; ++j) acc[j] = probability(state, b | off[j]) + acc[j];
     }
-    pf.advance();
   });
   for (size_t j = 0; j < size; ++j) probs[j] = acc[j];
 }

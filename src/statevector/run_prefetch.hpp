@@ -27,31 +27,30 @@ inline void prefetch_l2(const double* p) {
 class RunPrefetch {
  public:
   // `offsets` are the group offsets, `mask` their OR; runs start at the bases
-  // with no bit of `mask | (run - 1)` set, in increasing order. Each call to
-  // `at` covers two bases of the current run.
+  // with no bit of `mask | (run - 1)` set (`run` is the lowest bit of `mask`).
   RunPrefetch(const double* state, int64_t num_qubits, std::span<const uint64_t> offsets, uint64_t mask,
               uint64_t run)
       : state_(state), offsets_(offsets), run_(run) {
     if (run < kMinRun || run * 16 > kMaxChunkBytes) return;
     run_mask_ = mask | (run - 1);
     run_free_ = ((uint64_t(1) << num_qubits) - 1) & ~run_mask_;
-    // The run that holds the data kAhead amplitudes on (or the next one, for
-    // the tail of a long run).
-    uint64_t lead = run <= kAhead ? kAhead / run : 1;
-    ahead_ = 0;
-    for (; lead > 0; --lead) {
-      if (ahead_ == run_free_) return;  // state too small to bother
-      ahead_ = next(ahead_);
-    }
+    lead_ = run <= kAhead ? kAhead / run : 1;
     on_ = true;
   }
 
-  // Prefetches the lines kAhead amplitudes past this call's bases, in every
-  // chunk; `start` is the current run's first base, `step` counts the calls
-  // within the run from 0.
-  void at(uint64_t start, uint64_t step) const {
-    const uint64_t x = 2 * step;
-    if (!on_ || (x & 3) != 0) return;  // once per 64-byte line
+  // Called at base b (at least once per 64-byte line of its amplitudes):
+  // prefetches, in every chunk, the line kAhead amplitudes further on.
+  void at(uint64_t b) {
+    const uint64_t x = b & (run_ - 1);
+    if (!on_ || (x & 3) != 0) return;
+    const uint64_t start = b - x;
+    if (start != start_) {
+      // The run `lead` runs on: the data kAhead amplitudes on (or, for the
+      // tail of a long run, the next run).
+      start_ = start;
+      ahead_ = start;
+      for (uint64_t n = 0; n < lead_ && ahead_valid(); ++n) ahead_ = next(ahead_);
+    }
     uint64_t from, pos;
     if (run_ <= kAhead) {
       from = ahead_, pos = x;
@@ -60,17 +59,8 @@ class RunPrefetch {
     } else {
       from = ahead_, pos = x + kAhead - run_;
     }
+    if (from == start && pos == x) return;  // past the last run
     for (uint64_t off : offsets_) prefetch_l2(state_ + 2 * ((from | off) + pos));
-  }
-
-  // Moves on to the next run (call after finishing one).
-  void advance() {
-    if (!on_) return;
-    if (ahead_ == run_free_) {
-      on_ = false;  // the rest of the state is already on its way
-      return;
-    }
-    ahead_ = next(ahead_);
   }
 
  private:
@@ -79,13 +69,14 @@ class RunPrefetch {
   static constexpr uint64_t kAhead = 512;  // amplitudes: 8 KiB per stream
 
   uint64_t next(uint64_t b) const { return ((b | run_mask_) + 1) & run_free_; }
+  bool ahead_valid() const { return ahead_ != run_free_; }
 
   const double* state_;
   std::span<const uint64_t> offsets_;
   uint64_t run_;
   bool on_ = false;
-  uint64_t run_mask_ = 0, run_free_ = 0;
-  uint64_t ahead_ = 0;
+  uint64_t run_mask_ = 0, run_free_ = 0, lead_ = 0;
+  uint64_t start_ = ~uint64_t(0), ahead_ = 0;
 };
 
 }  // namespace nimbic::statevector
