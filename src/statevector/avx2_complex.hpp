@@ -8,16 +8,6 @@
 
 #include <immintrin.h>
 
-
-
-
-
-
-
-
-
-
-
 #define NIMBIC_AVX2 __attribute__((target("avx2")))
 
 namespace nimbic::statevector::avx2 {
