@@ -7,6 +7,7 @@
 
 #include "binding/wrapper.hpp"
 #include "density/native_density.hpp"
+#include "stabilizer/clifford_batch.hpp"
 #include "stabilizer/native_tableau.hpp"
 #include "statevector/gates.hpp"
 #include "statevector/measurement.hpp"
@@ -30,6 +31,13 @@ PyMethodDef* seal(std::vector<PyMethodDef>& table) {
 
 PyMethodDef* module_functions() {
   static std::vector<PyMethodDef> table = {
+      function<&stabilizer::clifford_run>(
+          "clifford_run", {"instructions", "num_qubits", "invert_mask", "repetitions", "seed"},
+          "clifford_run(instructions: Sequence[int], num_qubits: int, invert_mask: Sequence[int], "
+          "repetitions: int, seed: int) -> Sequence[int]"),
+      function<&stabilizer::clifford_tableau>(
+          "clifford_tableau", {"instructions", "num_qubits"},
+          "clifford_tableau(instructions: Sequence[int], num_qubits: int) -> Sequence[int]"),
       function<&statevector::apply_gate>(
           "apply_gate", {"state", "gate", "num_qubits", "targets"},
           "apply_gate(state: Sequence[float], gate: Sequence[float], num_qubits: int, targets: Sequence[int]) "
@@ -78,7 +86,16 @@ PyMethodDef* native_density_methods() {
 }
 
 PyMethodDef* native_tableau_methods() {
-  static std::vector<PyMethodDef> table;
+  using stabilizer::NativeTableau;
+  static std::vector<PyMethodDef> table = {
+      method<&NativeTableau::reset>("reset", {}, "reset returns the tableau to `|0...0>`."),
+      method<&NativeTableau::apply>("apply", {"code", "a", "b"},
+                                    "apply runs one instruction (see the `instr_*` codes) in place."),
+      method<&NativeTableau::measure>("measure", {"a", "u"},
+                                      "measure measures qubit `a` with a random outcome drawn from `u` in [0, 1)."),
+      method<&NativeTableau::stabilizer_tableau>("stabilizer_tableau", {},
+                                                 "stabilizer_tableau returns the flattened tableau, for inspection."),
+  };
   static PyMethodDef* sealed_table = seal(table);
   return sealed_table;
 }

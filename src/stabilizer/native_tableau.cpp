@@ -1,7 +1,5 @@
 #include "stabilizer/native_tableau.hpp"
 
-#include <algorithm>
-
 #include "binding/panic.hpp"
 
 namespace nimbic::stabilizer {
@@ -26,18 +24,53 @@ NativeTableau new_native_tableau(int64_t num_qubits) {
 }
 
 void NativeTableau::reset(NativeTableau& self) {
-  auto x = self.x.i64(), z = self.z.i64(), r = self.r.i64();
-  std::fill(x.begin(), x.end(), 0);
-  std::fill(z.begin(), z.end(), 0);
-  std::fill(r.begin(), r.end(), 0);
+  if (holds_rows(self.view()))
+    reset_unchecked(self.view());
+  else
+    reset_checked(self.view());
+}
+
+void NativeTableau::apply(NativeTableau& self, int64_t code, int64_t a, int64_t b) {
   const int64_t n = self.num_qubits;
-  for (int64_t i = 0; i < n; ++i) {
-    const int64_t xi = i * (n + 1), zi = n * n + i * (n + 1);
-    if (xi >= int64_t(x.size())) panic_set(xi, int64_t(x.size()));
-    x[size_t(xi)] = 1;
-    if (zi >= int64_t(z.size())) panic_set(zi, int64_t(z.size()));
-    z[size_t(zi)] = 1;
+  if (n <= 0 || !is_gate(code)) return;
+  // Operands in the order the update first reads them (CZ starts with a
+  // Hadamard on its target). A negative operand keeps the index error of
+  // the first access it reaches; one of n or more is out of range.
+  const int64_t first = code == instr_cz ? b : a, second = code == instr_cz ? a : b;
+  bool negative = first < 0;
+  if (!negative) {
+    if (first >= n) panic_qubit_range(first, n);
+    if (is_two_qubit(code)) {
+      negative = second < 0;
+      if (!negative && second >= n) panic_qubit_range(second, n);
+      if (!negative && a == b) panic_qubit_duplicate(a);
+    }
   }
+  if (!negative && holds_rows(self.view()))
+    apply_unchecked(self.view(), code, a, b);
+  else
+    apply_checked(self.view(), code, a, b);
+}
+
+int64_t NativeTableau::measure(NativeTableau& self, int64_t a, double u) {
+  const int64_t n = self.num_qubits;
+  if (n >= 1 && a >= n) panic_qubit_range(a, n);
+  if (n >= 1 && a >= 0 && holds_rows(self.view())) return measure_unchecked(self.view(), a, u);
+  return measure_checked(self.view(), a, u);
+}
+
+IntList NativeTableau::stabilizer_tableau(NativeTableau& self) {
+  const int64_t entries = flat_entries(self.num_qubits);
+  if (!holds_rows(self.view())) probe_to_flat(self.view());
+  IntList out;
+  out.small.assign(size_t(entries), 0);
+  if (self.num_qubits >= 0) to_flat_unchecked(self.view(), out.small);
+  return out;
+}
+
+std::vector<int64_t> NativeTableau::to_flat(NativeTableau& self) {
+  const IntList flat = stabilizer_tableau(self);
+  return std::vector<int64_t>(flat.small.begin(), flat.small.end());
 }
 
 }  // namespace nimbic::stabilizer

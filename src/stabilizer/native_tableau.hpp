@@ -1,11 +1,15 @@
 // The record behind NativeTableau: the x and z bits (n*(2n+1) entries each,
 // row-major with row stride n) and the signs (2n+1 entries) of the stabilizer
-// tableau, in object-owned buffers.
+// tableau, in object-owned buffers. The methods are static members taking
+// the record first, as the class's wrappers call them.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "binding/buffer_field.hpp"
+#include "binding/int_list.hpp"
+#include "stabilizer/tableau.hpp"
 
 namespace nimbic::stabilizer {
 
@@ -15,7 +19,17 @@ struct NativeTableau {
   BufferField r;
   int64_t num_qubits = 0;
 
+  // Every method reads the buffers with the stored count; when they are too
+  // short for it (the count was reassigned), the first access outside them
+  // raises its index error and nothing changes.
   static void reset(NativeTableau& self);
+  static void apply(NativeTableau& self, int64_t code, int64_t a, int64_t b);
+  static int64_t measure(NativeTableau& self, int64_t a, double u);
+  static IntList stabilizer_tableau(NativeTableau& self);
+  // The flattened tableau as 64-bit integers (for routines that read it).
+  static std::vector<int64_t> to_flat(NativeTableau& self);
+
+  Tableau view() { return Tableau{num_qubits, x.i64(), z.i64(), r.i64()}; }
 };
 static_assert(sizeof(NativeTableau) == 152);
 

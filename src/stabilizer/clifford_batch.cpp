@@ -1,0 +1,97 @@
+#include "stabilizer/clifford_batch.hpp"
+
+#include <chrono>
+#include <string>
+
+#include "binding/panic.hpp"
+#include "stabilizer/instruction_stream.hpp"
+#include "stabilizer/measurement_program.hpp"
+#include "stabilizer/packed_tableau.hpp"
+#include "stabilizer/sampler.hpp"
+#include "stabilizer/tableau.hpp"
+#include "stabilizer/wyrand.hpp"
+
+namespace nimbic::stabilizer {
+
+WyRand& default_generator() {
+  static WyRand generator = [] {
+    WyRand g;
+    g.seed(int64_t(std::chrono::steady_clock::now().time_since_epoch().count()));
+    return g;
+  }();
+  return generator;
+}
+
+namespace {
+
+[[noreturn]] void panic_negative_length(int64_t length) { panic("negative .len:" + std::to_string(length)); }
+
+// The fresh tableau of n qubits: its arrays of n*(2n+1) and 2n+1 entries
+// must exist.
+void check_new_tableau(int64_t n) {
+  check_tableau_size(n);
+  if (n < 0) panic_negative_length(2 * n + 1);
+}
+
+}  // namespace
+
+IntList clifford_tableau(std::span<const int64_t> instructions, int64_t n) {
+  check_new_tableau(n);
+  PackedTableau t(n);
+  const int64_t count = instruction_count(instructions);
+  for (int64_t i = 0; i < count; ++i) {
+    const int64_t code = instructions[size_t(3 * i)];
+    if (n == 0 || !is_gate(code)) continue;
+    const int64_t a = instructions[size_t(3 * i + 1)], b = instructions[size_t(3 * i + 2)];
+    check_instruction(code, a, b, n, false);
+    t.apply(code, a, b);
+  }
+  IntList out;
+  out.small.assign(size_t(flat_entries(n)), 0);
+  t.write_flat(out.small.data());
+  return out;
+}
+
+IntList clifford_run(std::span<const int64_t> instructions, int64_t n, std::span<const int64_t> invert_mask,
+                     int64_t repetitions, int64_t seed) {
+  const int64_t count = instruction_count(instructions);
+  int64_t m = 0;
+  for (int64_t i = 0; i < count; ++i) m += instructions[size_t(3 * i)] == instr_measure;
+  IntList out;
+  if (m == 0 || repetitions == 0) return out;
+  int64_t total = 0;
+  const bool overflow = __builtin_mul_overflow(repetitions, m, &total);
+  if (repetitions < 0) panic_negative_length(overflow ? INT64_MIN : total);
+  if (overflow || total > (int64_t(1) << 44)) panic_out_of_memory();
+
+  // The outcome's constant (0 or 1) and the caller's inversion fold into one
+  // offset per measurement; it stays within 0..255 exactly when the mask
+  // entry does.
+  bool small = true;
+  for (int64_t k = 0; k < m && k < int64_t(invert_mask.size()); ++k)
+    small = small && invert_mask[size_t(k)] >= 0 && invert_mask[size_t(k)] <= 255;
+  if (small)
+    out.small.resize(size_t(total));
+  else
+    out.wide.resize(size_t(total));
+
+  WyRand& generator = default_generator();
+  generator.seed(seed);
+  const uint64_t seeded = generator.state;
+  check_new_tableau(n);
+  const MeasurementProgram prog = compile_measurements(instructions, n);
+  std::vector<int64_t> offsets(size_t(m), 0);
+  for (int64_t k = 0; k < m; ++k)
+    offsets[size_t(k)] = int64_t(prog.constant[size_t(k)]) ^
+                         (k < int64_t(invert_mask.size()) ? invert_mask[size_t(k)] : 0);
+  if (small) {
+    const std::vector<uint8_t> bytes(offsets.begin(), offsets.end());
+    sample_repetitions(prog, bytes, seeded, repetitions, out.small.data());
+  } else {
+    sample_repetitions(prog, offsets, seeded, repetitions, out.wide.data());
+  }
+  generator.skip(uint64_t(total));
+  return out;
+}
+
+}  // namespace nimbic::stabilizer

@@ -1,0 +1,35 @@
+import math
+import os
+
+import pytest
+
+import nimbic_native as nn
+
+# Under AddressSanitizer freed memory sits in quarantine, so resident-memory
+# checks only mean something in the normal build.
+SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
+needs_plain_allocator = pytest.mark.skipif(SANITIZED, reason="memory is quarantined under ASan")
+
+
+def rss_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+SQRT_HALF = 1 / math.sqrt(2)
+# Gates as flat interleaved row-major lists.
+H = [SQRT_HALF, 0.0, SQRT_HALF, 0.0, SQRT_HALF, 0.0, -SQRT_HALF, 0.0]
+X = [0.0, 0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 0.0]
+CNOT = [1.0, 0, 0, 0, 0, 0, 0, 0,
+        0, 0, 1.0, 0, 0, 0, 0, 0,
+        0, 0, 0, 0, 0, 0, 1.0, 0,
+        0, 0, 0, 0, 1.0, 0, 0, 0]
+
+
+@pytest.fixture
+def bell():
+    s = nn.NativeState(2)
+    s.set_zero_state()
+    s.apply_gate(H, [0])
+    s.apply_gate(CNOT, [0, 1])
+    return s
