@@ -95,7 +95,7 @@ void apply_gate_2q_adjacent_avx2(double* state, int64_t num_qubits, int64_t high
                                  const int64_t* perm, const double* sign) {
   const uint64_t s = qubit_bit(high_target, num_qubits);
   const uint64_t groups = uint64_t(1) << (num_qubits - 2);
-  split_work(groups, 2, [&](uint64_t begin, uint64_t end) { run_groups(state, num_qubits, s, gate, perm, sign, begin, end); });
+  split_work(groups, 4, [&](uint64_t begin, uint64_t end) { run_groups(state, num_qubits, s, gate, perm, sign, begin, end); });
 }
 
 }  // namespace nimbic::statevector

@@ -133,8 +133,9 @@ NIMBIC_AVX2 void sweep(double* state, int64_t num_qubits, std::span<const uint64
 template <bool Permutation, class Kernel>
 void sweep_all(double* state, int64_t num_qubits, std::span<const uint64_t> offsets, const Kernel& kernel) {
   const uint64_t bases = uint64_t(1) << (num_qubits - int64_t(__builtin_ctzll(offsets.size())));
-  split_work(bases, 2, [&](uint64_t begin, uint64_t end) {
-    sweep<Permutation>(state, num_qubits, offsets, kernel.copy(), begin, end);
+  const auto& second = kernel.copy();  // scratch for the worker, allocated here
+  split_work(bases, offsets.size(), [&](uint64_t begin, uint64_t end) {
+    sweep<Permutation>(state, num_qubits, offsets, begin == 0 ? kernel : second, begin, end);
   });
 }
 
