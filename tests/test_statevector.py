@@ -273,7 +273,7 @@ def test_longer_state_keeps_its_tail():
 # --------------------------------------------------------------- measurement
 
 @pytest.mark.parametrize("n, targets", [(1, [0]), (3, []), (3, [2]), (4, [0, 3]), (4, [3, 0]),
-                                        (5, [2, 4, 0]), (6, [5]), (6, [0])])
+                                        (5, [2, 4, 0]), (6, [5]), (6, [0]), (12, [3]), (12, [9, 2])])
 def test_probabilities_and_collapse(n, targets):
     state = random_state(n)
     probs = nn.state_probabilities(state, targets, n)
@@ -340,7 +340,8 @@ def test_measurement_input_errors(state, n, targets, outcome, message):
         nn.state_probabilities(state, targets, n)
 
 
-@pytest.mark.parametrize("n, targets", [(1, [0]), (3, [1]), (4, [3, 1]), (6, []), (6, [0]), (6, [5, 2, 0])])
+@pytest.mark.parametrize("n, targets", [(1, [0]), (3, [1]), (4, [3, 1]), (6, []), (6, [0]), (6, [5, 2, 0]),
+                                        (12, [4]), (12, [1, 11])])
 def test_measure_is_probabilities_sample_and_collapse(n, targets):
     state = random_state(n)
     for u in (0.0, 0.3, 0.77, 0.999999, 1e9):
