@@ -1,10 +1,12 @@
 // Single-target kernel: amplitude pairs (i, i + s) with s the target's bit.
+#include "statevector/cpu_features.hpp"
+#include "statevector/gate_kernels.hpp"
 #include "statevector/gates.hpp"
 #include "statevector/qubits.hpp"
 
 namespace nimbic::statevector {
 
-void apply_gate_1q(double* state, int64_t num_qubits, int64_t target, const double* gate) {
+void apply_gate_1q_scalar(double* state, int64_t num_qubits, int64_t target, const double* gate) {
   const double g00r = gate[0], g00i = gate[1], g01r = gate[2], g01i = gate[3];
   const double g10r = gate[4], g10i = gate[5], g11r = gate[6], g11i = gate[7];
   const uint64_t s = qubit_bit(target, num_qubits);
@@ -21,6 +23,13 @@ void apply_gate_1q(double* state, int64_t num_qubits, int64_t target, const doub
       p1[1] = (g10r * a0i + g10i * a0r) + (g11r * a1i + g11i * a1r);
     }
   }
+}
+
+void apply_gate_1q(double* state, int64_t num_qubits, int64_t target, const double* gate) {
+  if (cpu_has_avx2() && gate_1q_fits_avx2(num_qubits))
+    apply_gate_1q_avx2(state, num_qubits, target, gate);
+  else
+    apply_gate_1q_scalar(state, num_qubits, target, gate);
 }
 
 }  // namespace nimbic::statevector

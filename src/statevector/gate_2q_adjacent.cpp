@@ -1,18 +1,18 @@
 // Two adjacent targets (q-1, q): groups i, i+s, i+2s, i+3s with s the bit of q.
+#include "statevector/cpu_features.hpp"
+#include "statevector/gate_kernels.hpp"
 #include "statevector/gates.hpp"
 #include "statevector/qubits.hpp"
 
 namespace nimbic::statevector {
 
-void apply_gate_2q_adjacent(double* state, int64_t num_qubits, int64_t high_target, const double* gate) {
+void apply_gate_2q_adjacent_scalar(double* state, int64_t num_qubits, int64_t high_target,
+                                   const double* gate, const int64_t* perm, const double* sign) {
   double gr[16], gi[16];
   for (int e = 0; e < 16; ++e) {
     gr[e] = gate[2 * e];
     gi[e] = gate[2 * e + 1];
   }
-  int64_t perm[4];
-  double sign[4];
-  const bool permutation = signed_permutation(gate, 4, perm, sign);
   const uint64_t s = qubit_bit(high_target, num_qubits);
   const uint64_t dim = uint64_t(1) << num_qubits;
   for (uint64_t base = 0; base < dim; base += 4 * s) {
@@ -23,7 +23,7 @@ void apply_gate_2q_adjacent(double* state, int64_t num_qubits, int64_t high_targ
         ar[j] = p[j][0];
         ai[j] = p[j][1];
       }
-      if (permutation) {
+      if (perm != nullptr) {
         for (int r = 0; r < 4; ++r) {
           p[r][0] = sign[r] * ar[perm[r]];
           p[r][1] = sign[r] * ai[perm[r]];
@@ -41,6 +41,18 @@ void apply_gate_2q_adjacent(double* state, int64_t num_qubits, int64_t high_targ
       }
     }
   }
+}
+
+void apply_gate_2q_adjacent(double* state, int64_t num_qubits, int64_t high_target, const double* gate) {
+  int64_t perm[4];
+  double sign[4];
+  const bool permutation = signed_permutation(gate, 4, perm, sign);
+  const int64_t* p = permutation ? perm : nullptr;
+  const double* sg = permutation ? sign : nullptr;
+  if (cpu_has_avx2() && gate_2q_adjacent_fits_avx2(num_qubits))
+    apply_gate_2q_adjacent_avx2(state, num_qubits, high_target, gate, p, sg);
+  else
+    apply_gate_2q_adjacent_scalar(state, num_qubits, high_target, gate, p, sg);
 }
 
 }  // namespace nimbic::statevector

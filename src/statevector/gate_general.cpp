@@ -2,19 +2,18 @@
 // row of the gate (or move them, for a signed permutation).
 #include <vector>
 
+#include "statevector/cpu_features.hpp"
+#include "statevector/gate_kernels.hpp"
 #include "statevector/gates.hpp"
 #include "statevector/qubits.hpp"
 
 namespace nimbic::statevector {
 
-void apply_gate_general(double* state, int64_t num_qubits, const double* gate,
-                        std::span<const int64_t> targets) {
-  const std::vector<uint64_t> offsets = group_offsets(targets, num_qubits);
+void apply_gate_general_scalar(double* state, int64_t num_qubits, const double* gate,
+                               std::span<const uint64_t> offsets, const int64_t* perm, const double* sign) {
   const size_t size = offsets.size();
   const uint64_t mask = offsets[size - 1];
-  std::vector<double> ar(size), ai(size), sign(size, 1.0);
-  std::vector<int64_t> perm(size, -1);
-  const bool permutation = signed_permutation(gate, size, perm.data(), sign.data());
+  std::vector<double> ar(size), ai(size);
   for_each_group_base(mask, num_qubits, [&](uint64_t b) {
     for (size_t j = 0; j < size; ++j) {
       ar[j] = state[2 * (b | offsets[j])];
@@ -22,7 +21,7 @@ void apply_gate_general(double* state, int64_t num_qubits, const double* gate,
     }
     for (size_t r = 0; r < size; ++r) {
       double* out = state + 2 * (b | offsets[r]);
-      if (permutation) {
+      if (perm != nullptr) {
         out[0] = sign[r] * ar[perm[r]];
         out[1] = sign[r] * ai[perm[r]];
       } else {
@@ -37,6 +36,21 @@ void apply_gate_general(double* state, int64_t num_qubits, const double* gate,
       }
     }
   });
+}
+
+void apply_gate_general(double* state, int64_t num_qubits, const double* gate,
+                        std::span<const int64_t> targets) {
+  const std::vector<uint64_t> offsets = group_offsets(targets, num_qubits);
+  const size_t size = offsets.size();
+  std::vector<double> sign(size, 1.0);
+  std::vector<int64_t> perm(size, -1);
+  const bool permutation = signed_permutation(gate, size, perm.data(), sign.data());
+  const int64_t* p = permutation ? perm.data() : nullptr;
+  const double* sg = permutation ? sign.data() : nullptr;
+  if (cpu_has_avx2() && gate_general_fits_avx2(num_qubits, targets.size()))
+    apply_gate_general_avx2(state, num_qubits, gate, offsets, p, sg);
+  else
+    apply_gate_general_scalar(state, num_qubits, gate, offsets, p, sg);
 }
 
 }  // namespace nimbic::statevector

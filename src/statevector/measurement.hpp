@@ -22,6 +22,13 @@ std::vector<double> collapse_state(std::span<const double> state, std::span<cons
 // index (-1 for an empty list).
 int64_t sample_outcome(std::span<const double> probabilities, double u);
 
+// Projects `state` (exactly 2^(n+1) floats, validated targets) onto
+// `outcome` in [0, 2^k) in place, given that outcome's probability as
+// state_probabilities computed it: the result is collapse_state's, bit for
+// bit, since that probability is the very sum collapse_state forms.
+void collapse_in_place(std::span<double> state, std::span<const int64_t> targets, int64_t outcome,
+                       double probability, int64_t num_qubits);
+
 // Checks that `state` holds 2^(n+1) floats for a measurement of n qubits
 // (read order: the probability pass reads every float).
 void check_measured_state(std::span<const double> state, std::span<const int64_t> targets,

@@ -62,9 +62,11 @@ int64_t NativeState::measure(NativeState& self, std::span<const int64_t> targets
     // copy-back reads its first float.
     panic_get(0, 0);
   }
-  const int64_t outcome = sample_outcome(state_probabilities(buf, targets, n), u);
-  const std::vector<double> collapsed = collapse_state(buf, targets, outcome, n);
-  std::copy(collapsed.begin(), collapsed.end(), buf.begin());
+  const std::vector<double> probs = state_probabilities(buf, targets, n);
+  const int64_t outcome = sample_outcome(probs, u);
+  // Collapsing into a new array and copying it back over the (validated)
+  // buffer writes the same values as collapsing in place.
+  if (!buf.empty()) collapse_in_place(buf, targets, outcome, probs[size_t(outcome)], n);
   return outcome;
 }
 

@@ -32,6 +32,18 @@ inline int64_t state_floats(int64_t num_qubits) {
 // target mask.
 std::vector<uint64_t> group_offsets(std::span<const int64_t> targets, int64_t num_qubits);
 
+// Deposits the low bits of `value` into the set bits of `mask`, lowest
+// first: the value-th number (from 0) whose bits all lie in `mask`.
+inline uint64_t deposit_bits(uint64_t value, uint64_t mask) {
+  uint64_t out = 0;
+  for (uint64_t bit = 1; mask != 0 && bit != 0; bit <<= 1) {
+    const uint64_t low = mask & (~mask + 1);
+    if (value & bit) out |= low;
+    mask &= mask - 1;
+  }
+  return out;
+}
+
 // Visits every group base b < 2^n with (b & mask) == 0 in increasing order.
 // `mask` must have popcount(mask) bits below 2^n.
 template <class Visit>
