@@ -135,6 +135,38 @@ def test_numpy_view_is_live_and_keeps_object_alive():
     assert alive() is None, "releasing the view releases the object"
 
 
+class DensitySub(nn.NativeDensity):
+    pass
+
+
+def test_density_numpy_view_is_a_live_matrix():
+    n = 2
+    rho = DensitySub(n)
+    rho.set_zero_state()
+    m = numpy.frombuffer(rho, dtype=numpy.complex128).reshape(2**n, 2**n)
+    assert m.flags.writeable and not m.flags.owndata
+    # A write through numpy is what the next kernel call reads...
+    rng = numpy.random.default_rng(3)
+    a = rng.normal(size=(4, 4)) + 1j * rng.normal(size=(4, 4))
+    m[...] = a @ a.conj().T / numpy.trace(a @ a.conj().T).real
+    before = m.copy()
+    assert rho.probabilities([0, 1]) == pytest.approx(before.diagonal().real, abs=1e-15)
+    # ...and a kernel's in-place update is what numpy reads next.
+    h = numpy.array([[1, 1], [1, -1]]) / numpy.sqrt(2)
+    rho.apply_channel(list(numpy.ascontiguousarray(h, complex).view(float).ravel()), 1, [0])
+    u = numpy.kron(h, numpy.eye(2))
+    numpy.testing.assert_allclose(m, u @ before @ u.conj().T, atol=1e-15)
+    assert m.ravel().view(float).tolist() == rho.density_matrix()
+    alive = weakref.ref(rho)
+    del rho
+    gc.collect()
+    assert alive() is not None, "the view holds the object"
+    assert abs(numpy.trace(m) - 1) < 1e-12
+    del m
+    gc.collect()
+    assert alive() is None, "releasing the view releases the object"
+
+
 def test_empty_buffer_exports_empty_view():
     view = memoryview(nn.NativeState(-1))
     assert view.nbytes == 0 and view.shape == (0,)
