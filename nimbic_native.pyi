@@ -104,6 +104,7 @@ class NativeTableau:
     """A stabilizer tableau in native buffers, starting at |0...0> and driven one instruction at a time."""
 
     num_qubits: int
+    """The qubit count the methods work with; writable, the buffers keep their size."""
     def __new__(cls, num_qubits: int) -> NativeTableau: ...
     def reset(self) -> None:
         """Return the tableau to |0...0>."""
@@ -121,6 +122,7 @@ class NativeState:
     """A state vector in a native buffer of interleaved amplitudes, all zeros until initialised; exports a writable buffer."""
 
     num_qubits: int
+    """The qubit count the methods work with; writable, the buffers keep their size."""
     def __new__(cls, num_qubits: int) -> NativeState: ...
     def set_amplitudes(self, values: _Floats) -> None:
         """Overwrite the state with interleaved amplitudes, zero-padded or cut to the buffer."""
@@ -145,6 +147,7 @@ class NativeDensity:
     """A 2^n x 2^n density matrix in a native buffer, all zeros until initialised; exports a writable buffer."""
 
     num_qubits: int
+    """The qubit count the methods work with; writable, the buffers keep their size."""
     def __new__(cls, num_qubits: int) -> NativeDensity: ...
     def set_from_amplitudes(self, values: _Floats) -> None:
         """Set the matrix to |psi><psi| of the leading 2^n interleaved amplitudes."""
