@@ -249,7 +249,8 @@ def machine():
                   for block in text.strip().split("\n\n")]
         blocks = [{k.strip(): v.strip() for k, v in b.items()} for b in blocks]
         info["cpu"] = blocks[0].get("model name", info["cpu"])
-        info["cores"] = len({(b.get("physical id"), b.get("core id")) for b in blocks}) or None
+        if all("core id" in b for b in blocks):
+            info["cores"] = len({(b.get("physical id"), b["core id"]) for b in blocks})
         flags = blocks[0].get("flags", "").split()
         info["simd"] = ", ".join(f for f in ("avx2", "avx512f") if f in flags) or "baseline x86-64"
         for line in pathlib.Path("/proc/meminfo").read_text().splitlines():
@@ -361,12 +362,14 @@ def write_report(data, scripts, cpu, started, elapsed, args):
         f"- Machine: {m['cpu']}, {m['cores'] or '?'} physical cores, {m['logical']} logical CPUs, "
         f"{m['memory'] or '? GiB'} memory, {m.get('simd', '?')}.",
         f"- Software: Python {platform.python_version()}, {versions}.",
-        f"- Gates and shots: one process pinned to CPU {cpu} (so this module's kernels run on one "
-        "thread), qulacs with `OMP_NUM_THREADS=1`, qiskit-aer with `max_parallel_threads=1`, gate fusion "
-        "and qubit truncation off, double precision. Best of 5 rounds (3 from 22 qubits), the simulators "
-        "taking turns.",
+        f"- Gates and shots: one process pinned to CPU {cpu} (this module's gate kernels then run on "
+        "one thread; the sampler threads of `clifford_run` share that CPU), qulacs with "
+        "`OMP_NUM_THREADS=1`, qiskit-aer with `max_parallel_threads=1`, gate fusion and qubit "
+        "truncation off, double precision. Best of 5 rounds (3 from 22 qubits), the simulators taking "
+        "turns.",
         "- Time per gate: the time of a run of dense random unitaries (10 to 1000 per run) divided by "
-        "their number, on a state where every amplitude is non-zero; called one gate at a time from "
+        "their number, on a state where every amplitude is non-zero (qiskit-aer starts from |0...0>: "
+        "its matrix kernels do the same work on any state); called one gate at a time from "
         "Python for this module, as one circuit for qulacs and qiskit-aer (for qiskit-aer the difference "
         "of runs of three times and once the gates, so that allocating and initialising the state is "
         "not counted). "
@@ -394,7 +397,7 @@ def write_report(data, scripts, cpu, started, elapsed, args):
     REPORT.write_text("\n".join(lines) + "\n")
 
 
-def update_readme(data):
+def update_readme(data, started, cpu_model):
     readme = ROOT / "README.md"
     text = readme.read_text()
     head, begin, rest = text.partition(README_BEGIN)
@@ -404,7 +407,9 @@ def update_readme(data):
         return
     ns = sorted({r["n"] for r in data["gates"]})
     shown = {n for n in ns if (n - ns[0]) % 4 == 0} | {ns[-1]}
-    summary = "\n".join([gate_table(data["gates"], shown), "", shot_table(data["shots"])])
+    summary = "\n".join([f"Measured on {started:%Y-%m-%d} on {cpu_model}, one core each "
+                         "(details in benchmarks/report.md).", "",
+                         gate_table(data["gates"], shown), "", shot_table(data["shots"])])
     readme.write_text(f"{head}{README_BEGIN}\n{summary}\n{README_END}{tail}")
 
 
@@ -429,7 +434,7 @@ def main():
     plot(data, PLOT)
     write_report(data, scripts, cpu, started, time.perf_counter() - t0, args)
     if not args.no_readme:
-        update_readme(data)
+        update_readme(data, started, machine()["cpu"])
     print(f"wrote {REPORT.relative_to(ROOT)} and {PLOT.relative_to(ROOT)}", file=sys.stderr)
 
 

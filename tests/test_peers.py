@@ -98,7 +98,8 @@ def test_density_channels_match_qiskit(qi, n, seed):
             ops = [random_unitary(rng, k)]
         elif step % 3 == 1:
             p = rng.dirichlet(numpy.ones(2))
-            ops = [math.sqrt(p[0]) * numpy.eye(1 << k), math.sqrt(p[1]) * numpy.diag(numpy.exp(1j * rng.normal(size=1 << k)))]
+            phases = numpy.diag(numpy.exp(1j * rng.normal(size=1 << k)))
+            ops = [math.sqrt(p[0]) * numpy.eye(1 << k), math.sqrt(p[1]) * phases]
         else:
             ops = random_kraus(rng, k, int(rng.integers(2, 5)))
         ours.apply_channel([x for op in ops for x in flat(op)], len(ops), targets)
