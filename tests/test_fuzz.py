@@ -28,7 +28,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import nimbic_native as nn
-from entry_points import CLASSES, FUNCTIONS, IN_PLACE, METHODS, all_entry_points
+from entry_points import ARGS, CLASSES, FUNCTIONS, IN_PLACE, METHODS, all_entry_points, callable_of, prepared
 
 ALLOWED = (TypeError, OverflowError, RuntimeError, MemoryError, AttributeError, BufferError)
 EXAMPLES = int(os.environ.get("NIMBIC_FUZZ_EXAMPLES", "150"))
@@ -600,6 +600,50 @@ def test_shared_objects_survive_interleaved_threads_and_collector_callbacks():
         gc.set_threshold(*old_threshold)
     assert not any(t.is_alive() for t in threads)
     assert failures == []
+
+
+# ---- every parameter at its extremes, systematically ------------------------------
+
+EXTREME_INTS = [2**63 - 1, -2**63, 2**62 + 1, -2**62 - 1, 2**32, -2**31 - 1, 2**31, -1, 0]
+EXTREME_FLOATS = [math.inf, -math.inf, math.nan, 1.7976931348623157e308, -1.7976931348623157e308,
+                  5e-324, -0.0]
+
+
+def extreme_variants(value):
+    """The value with extremes put in: an int replaced, a list with one item
+    replaced (first, last) or appended, or reduced to that one item."""
+    if isinstance(value, int):
+        return EXTREME_INTS
+    if isinstance(value, float):
+        return EXTREME_FLOATS
+    variants = []
+    extremes = EXTREME_INTS if value and all(type(x) is int for x in value) else EXTREME_FLOATS
+    for x in extremes:
+        variants += [[x], list(value) + [x]]
+        if value:
+            variants += [[x] + list(value[1:]), list(value[:-1]) + [x]]
+    return variants
+
+
+@pytest.mark.parametrize("entry", sorted(set(all_entry_points()) - {"version"}))
+def test_every_parameter_survives_its_extremes(entry):
+    """Each parameter of a working call in turn takes extreme values (the
+    64-bit limits, counts near them, infinities, NaN, the largest and the
+    smallest float), the others staying as they were."""
+    if "." in entry:
+        cls_name, method = entry.split(".")
+        params = METHODS[cls_name][method]
+    else:
+        params = FUNCTIONS[entry] if entry in FUNCTIONS else (("num_qubits", "qubits"),)
+    base = list(ARGS.get(entry, ()))
+    for i in range(len(params)):
+        for variant in extreme_variants(base[i]):
+            args = base[:i] + [variant] + base[i + 1:]
+            obj = prepared(cls_name) if "." in entry else None
+            before = snapshot(obj, obj.num_qubits) if obj is not None else None
+            outcome = call(entry, callable_of(entry, obj), args, {})
+            if obj is not None and (outcome[0] == "raised" or method not in IN_PLACE):
+                assert snapshot(obj, 1 if cls_name != "NativeTableau" else 2) == before, (args, outcome)
 
 
 @pytest.mark.parametrize("keyword", ["dim\x00x", "d\x00"])

@@ -22,9 +22,9 @@ import nimbic_native as nn
 from conftest import SANITIZED
 from entry_points import ARGS, CLASSES, FUNCTIONS, METHODS, PLUS, DAMPING, H
 
-HUGE_QUBITS = [40, 62, 63, 64, 2**62, -1]
-HUGE_DIMS = [2**31, 2**62, -2**31]
-HUGE_COUNTS = [2**40, 2**62, 2**63 - 1, -1]
+HUGE_QUBITS = [40, 62, 63, 64, 2**62, 2**63 - 1, -1, -2**63]
+HUGE_DIMS = [2**31, 2**62, 2**62 + 1, 2**63 - 1, -2**31, -2**63]
+HUGE_COUNTS = [2**40, 2**62, 2**63 - 1, -1, -2**63]
 METHOD_ARGS = {"set_amplitudes": (PLUS,), "apply_gate": (H, [0]), "probabilities": ([0],),
                "measure": ([0], 0.3), "set_from_amplitudes": (PLUS,), "apply_channel": (DAMPING, 2, [0])}
 TABLEAU_ARGS = {"apply": (6, 0, 1), "measure": (0, 0.3)}
@@ -102,6 +102,7 @@ def child_main():
     start_rss = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     results = []
     for label, call in huge_calls():
+        print(label, file=sys.stderr, flush=True)  # names the call if the child dies
         t = time.perf_counter()
         try:
             r = call()
