@@ -1,5 +1,6 @@
 import math
 import os
+import sys
 
 import pytest
 
@@ -33,3 +34,23 @@ def bell():
     s.apply_gate(H, [0])
     s.apply_gate(CNOT, [0, 1])
     return s
+
+
+def pytest_report_header():
+    return f"nimbic_native: {nn.__file__}"
+
+
+# Figures that tests report at the end of the session: title -> lines.
+SESSION_REPORT = {}
+
+
+def pytest_terminal_summary(terminalreporter):
+    calls = getattr(sys.modules.get("test_fuzz"), "CALLS", None)
+    if calls:
+        SESSION_REPORT["fuzz calls per entry point"] = [
+            f"{name:36s} {calls[name]:8d}" for name in sorted(calls)] + [
+            f"{'total':36s} {sum(calls.values()):8d}"]
+    for title, lines in SESSION_REPORT.items():
+        terminalreporter.section(title)
+        for line in lines:
+            terminalreporter.write_line(line)

@@ -1,5 +1,6 @@
 #include "binding/buffer_field.hpp"
 
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 #include "binding/python.hpp"
 
@@ -15,6 +16,7 @@ BufferField allocate_buffer_field(int64_t length) {
   // Byte counts beyond the 64-bit (and Py_ssize_t) range count as failures.
   if (length > (INT64_MAX - kHeaderBytes) / 8) panic_out_of_memory();
   const int64_t bytes = length * 8;
+  check_allocatable(Count(bytes) + kHeaderBytes);
   void* block = PyObject_Calloc(1, size_t(bytes + kHeaderBytes));
   if (block == nullptr) panic_out_of_memory();
   auto* header = static_cast<int64_t*>(block);

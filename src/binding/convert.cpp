@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 #include "binding/shim.hpp"
 
@@ -82,6 +83,10 @@ bool from_py_seq(PyObject* obj, const char* name, const char* param, std::vector
                  FastFill fast_fill, Slow slow) {
   if (!seq_elements(obj, name, param)) return false;
   const Py_ssize_t n = shim_seq_length(obj);
+  if (Count(n) * Count(sizeof(T)) > memory_bytes()) {
+    raise_panic(kOutOfMemory);
+    return false;
+  }
   out.assign(size_t(n), T{});
   Py_ssize_t i = fast_fill(obj, out.data(), n);
   for (; i < n; ++i) {
@@ -111,8 +116,9 @@ void missing_arg(const char* name, const char* param) {
   type_error(std::string(name) + "() missing required argument: '" + param + "'");
 }
 
-void unexpected_kwarg(const char* name, const char* keyword) {
-  type_error(std::string(name) + "() got an unexpected keyword argument '" + keyword + "'");
+void unexpected_kwarg(const char* name, std::string_view keyword) {
+  // The whole keyword, also when it holds a NUL character.
+  type_error(std::string(name) + "() got an unexpected keyword argument '" + std::string(keyword) + "'");
 }
 
 namespace {
@@ -139,7 +145,7 @@ bool bind_keyword(PyObject* key, PyObject* value, PyObject** slots, const char* 
       return true;
     }
   }
-  unexpected_kwarg(name, std::string(keyword, size_t(size)).c_str());
+  unexpected_kwarg(name, std::string_view(keyword, size_t(size)));
   return false;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "binding/python.hpp"
@@ -23,7 +24,7 @@ bool from_py_int_seq(PyObject* obj, const char* name, const char* param, std::ve
 // The argument-binding messages, raised as TypeError.
 void reject_extra_args(const char* name, size_t max_args, Py_ssize_t given);
 void missing_arg(const char* name, const char* param);
-void unexpected_kwarg(const char* name, const char* keyword);
+void unexpected_kwarg(const char* name, std::string_view keyword);
 
 // Matches positional and keyword arguments of a vectorcall to the declared
 // parameters; `slots` (one per parameter, all null on entry) receive

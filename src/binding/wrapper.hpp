@@ -25,6 +25,7 @@
 
 #include "binding/convert.hpp"
 #include "binding/int_list.hpp"
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 #include "binding/python.hpp"
 #include "binding/shim.hpp"
@@ -92,10 +93,19 @@ inline PyObject* to_py(int64_t value) { return PyLong_FromLongLong(value); }
 inline PyObject* to_py(const std::string& s) {
   return PyUnicode_FromStringAndSize(s.data(), Py_ssize_t(s.size()));
 }
-inline PyObject* to_py(const std::vector<double>& v) { return shim_list_from_f64(v); }
-inline PyObject* to_py(const std::vector<int64_t>& v) { return shim_list_from_i64(v); }
+// A list that cannot fit in memory raises MemoryError before it is started.
+inline PyObject* to_py(const std::vector<double>& v) {
+  check_allocatable(Count(v.size()) * kListItemBytes);
+  return shim_list_from_f64(v);
+}
+inline PyObject* to_py(const std::vector<int64_t>& v) {
+  check_allocatable(Count(v.size()) * kListItemBytes);
+  return shim_list_from_i64(v);
+}
 inline PyObject* to_py(const IntList& v) {
-  return v.wide.empty() ? shim_list_from_u8(v.small) : shim_list_from_i64(v.wide);
+  if (!v.wide.empty()) return to_py(v.wide);
+  check_allocatable(Count(v.small.size()) * kSmallIntListItemBytes);
+  return shim_list_from_u8(v.small);
 }
 
 // ---- signatures --------------------------------------------------------------

@@ -1,6 +1,5 @@
 #include "density/density_layout.hpp"
 
-#include <new>
 #include <string>
 
 #include "binding/panic.hpp"
@@ -40,7 +39,7 @@ int64_t square_matrix_floats(int64_t dim) {
   const unsigned __int128 d = dim < 0 ? -(unsigned __int128)dim : (unsigned __int128)dim;
   const unsigned __int128 floats = 2 * d * d;
   // Bytes must fit in a signed 64-bit size as well.
-  if (floats > (unsigned __int128)(INT64_MAX / 8)) throw std::bad_alloc();
+  if (floats > (unsigned __int128)(INT64_MAX / 8)) panic_out_of_memory();
   return int64_t(floats);
 }
 

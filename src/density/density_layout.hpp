@@ -28,7 +28,7 @@ void check_density_matrix(std::span<const double> rho, int64_t num_qubits);
 // targets in list order, the first target the most significant bit.
 std::vector<uint64_t> target_patterns(std::span<const int64_t> targets, int64_t num_qubits);
 
-// 2 * count^2 as a float count, or throws std::bad_alloc when no array of that
+// 2 * count^2 as a float count; MemoryError when no array of that
 // many floats can exist.
 int64_t square_matrix_floats(int64_t dim);
 

@@ -1,8 +1,8 @@
 #include "density/density_measurement.hpp"
 
 #include <algorithm>
-#include <new>
 
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 #include "density/density_layout.hpp"
 #include "statevector/qubits.hpp"
@@ -68,9 +68,9 @@ std::vector<double> density_probabilities(std::span<const double> rho, std::span
                                           int64_t num_qubits) {
   const int64_t n = num_qubits;
   const size_t k = targets.size();
-  if (n < 0 || n > 63) return std::vector<double>(k >= 64 ? 0 : size_t(1) << k, 0.0);
+  if (n < 0 || n > 63) return zero_floats(k >= 64 ? 0 : Count(1) << k);
   check_targets(targets, n);
-  std::vector<double> probs(size_t(1) << k, 0.0);
+  std::vector<double> probs = zero_floats(Count(1) << k);
   if (n == 63) return probs;  // 2^63 is no positive 64-bit count
   // Diagonal entry b is float 2b(2^n + 1): the first one past the end fails.
   const int64_t len = int64_t(rho.size());
@@ -100,7 +100,7 @@ void check_density_collapse(std::span<const double> rho, std::span<const int64_t
     }
   }
   // ...then the result is allocated and the outcome's block is read row by row.
-  if (density_floats(n) == INT64_MAX) throw std::bad_alloc();
+  if (density_floats(n) == INT64_MAX) panic_out_of_memory();
   if (ob.valid) {
     const uint64_t e = next_matching(uint64_t(len) / 2, (ob.mask << n) | ob.mask,
                                      (ob.pattern << n) | ob.pattern, 2 * n);
@@ -113,7 +113,7 @@ std::vector<double> density_collapse(std::span<const double> rho, std::span<cons
   const int64_t n = num_qubits;
   if (n < 0 || n > 63) return {};
   check_density_collapse(rho, targets, outcome, n);
-  std::vector<double> out(size_t(density_floats(n)), 0.0);
+  std::vector<double> out = zero_floats(density_floats(n));
   const OutcomeBits ob = outcome_bits(targets, outcome, n);
   if (!ob.valid) return out;
   const double p = outcome_weight(rho.data(), ob, n);

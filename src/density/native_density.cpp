@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 #include "density/channels.hpp"
 #include "density/density_layout.hpp"
@@ -76,6 +77,7 @@ void NativeDensity::set_zero_state(NativeDensity& self) {
 
 std::vector<double> NativeDensity::density_matrix(NativeDensity& self) {
   const auto rho = self.rho.f64();
+  check_result(Count(rho.size()));
   return std::vector<double>(rho.begin(), rho.end());
 }
 

@@ -1,9 +1,9 @@
 #include "density/whole_matrix.hpp"
 
 #include <algorithm>
-#include <new>
 #include <string>
 
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 #include "density/density_layout.hpp"
 #include "statevector/qubits.hpp"
@@ -51,7 +51,7 @@ void outer_product_into(double* out, const double* amps, uint64_t g) {
 
 std::vector<double> state_to_density(std::span<const double> state) {
   const int64_t g = int64_t(state.size() / 2);
-  std::vector<double> out(size_t(square_matrix_floats(g)), 0.0);
+  std::vector<double> out = zero_floats(square_matrix_floats(g));
   outer_product_into(out.data(), state.data(), uint64_t(g));
   return out;
 }
@@ -61,7 +61,8 @@ std::vector<double> sandwich(std::span<const double> a, std::span<const double> 
   const size_t floats = size_t(square_matrix_floats(dim));
   check_sandwich_reads(a, u, dim);
   const size_t d = size_t(dim);
-  std::vector<double> t(floats, 0.0), r(floats, 0.0);
+  check_allocatable(Count(floats) * 8);  // T = U A, besides the result
+  std::vector<double> t(floats, 0.0), r = zero_floats(Count(floats));
   for (size_t i = 0; i < d; ++i)  // T = U A
     for (size_t k = 0; k < d; ++k) {
       const double xr = u[2 * (i * d + k)], xi = u[2 * (i * d + k) + 1];
@@ -100,7 +101,7 @@ std::vector<double> channel(std::span<const double> rho, std::span<const double>
     if (dim < 1) panic_get(0, 0);
     check_sandwich_reads(rho, ops.subspan(size_t(lo), size_t(s)), dim);
   }
-  std::vector<double> out(size_t(s), 0.0);
+  std::vector<double> out = zero_floats(s);
   for (int64_t k = 0; k < num_ops; ++k) {
     const std::vector<double> term = sandwich(rho, ops.subspan(size_t(k * s), size_t(s)), dim);
     for (int64_t i = 0; i < s; ++i) out[size_t(i)] += term[size_t(i)];
@@ -116,7 +117,7 @@ std::vector<double> embed_operator(std::span<const double> op, int64_t op_dim, s
     panic("operator dimension " + std::to_string(op_dim) + " does not match " + std::to_string(k) + " targets");
   if (n < 0 || n >= 64) return {};
   const int64_t floats = density_floats(n);
-  if (floats == INT64_MAX) throw std::bad_alloc();
+  if (floats == INT64_MAX) panic_out_of_memory();
   // The operator is read column by column.
   const int64_t d = op_dim, len = int64_t(op.size());
   if (len < 2 * d * d)
@@ -126,7 +127,7 @@ std::vector<double> embed_operator(std::span<const double> op, int64_t op_dim, s
         if (at >= len) panic_get(at, len);
         if (at + 1 >= len) panic_get(at + 1, len);
       }
-  std::vector<double> out(size_t(floats), 0.0);
+  std::vector<double> out = zero_floats(floats);
   const std::vector<uint64_t> offsets = group_offsets(targets, n);
   const uint64_t dim = uint64_t(1) << n;
   for_each_group_base(offsets.back(), n, [&](uint64_t l) {

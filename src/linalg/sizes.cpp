@@ -1,34 +1,12 @@
 #include "linalg/sizes.hpp"
 
-#include <sys/sysinfo.h>
-
 namespace nimbic::linalg {
 
 namespace {
 
-// Physical memory plus swap, in bytes; what any single array must fit in.
-Count memory_bytes() {
-  static const Count total = [] {
-    struct sysinfo info {};
-    if (sysinfo(&info) != 0) return Count(1) << 62;
-    return (Count(info.totalram) + Count(info.totalswap)) * Count(info.mem_unit);
-  }();
-  return total;
-}
-
 Count ceil_div(Count num, Count den) { return num <= 0 ? 0 : (num + den - 1) / den; }
 
 }  // namespace
-
-void check_allocatable(Count bytes) {
-  if (bytes > memory_bytes()) panic_out_of_memory();
-}
-
-std::vector<double> zero_floats(Count count) {
-  if (count <= 0) return {};
-  if (count > memory_bytes() / 8) panic_out_of_memory();
-  return std::vector<double>(size_t(count), 0.0);
-}
 
 int64_t first_missing_by_columns(int64_t length, int64_t d) {
   const Count len = length;

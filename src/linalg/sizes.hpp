@@ -1,17 +1,16 @@
-// Sizes, result allocation and the up-front length checks shared by the
-// flat-matrix routines. Counts are formed in 128 bits so that no dimension a
-// caller passes can overflow them.
+// Sizes and the up-front length checks shared by the flat-matrix routines.
+// Counts are formed in 128 bits so that no dimension a caller passes can
+// overflow them; results are allocated through the module's memory guard.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 
 namespace nimbic::linalg {
-
-using Count = __int128;
 
 // Floats of a flat complex matrix of dimension d (2*d*d; also for d < 0),
 // saturating at 2^126 for |d| beyond 2^62.
@@ -26,12 +25,6 @@ inline Count complex_matrix_floats(int64_t d) {
 inline void require_floats(size_t length, Count needed) {
   if (Count(length) < needed) panic_get(int64_t(length), int64_t(length));
 }
-
-// A zero-filled array of `count` floats. Counts beyond the memory of the
-// machine raise MemoryError at once instead of being committed page by page.
-std::vector<double> zero_floats(Count count);
-// The same for bytes.
-void check_allocatable(Count bytes);
 
 // First index >= length read by a scan of a d-by-d flat complex matrix by
 // columns (column outer, row inner; real then imaginary part). Only for

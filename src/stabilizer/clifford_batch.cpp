@@ -3,6 +3,7 @@
 #include <chrono>
 #include <string>
 
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 #include "stabilizer/instruction_stream.hpp"
 #include "stabilizer/measurement_program.hpp"
@@ -46,8 +47,10 @@ IntList clifford_tableau(std::span<const int64_t> instructions, int64_t n) {
     check_instruction(code, a, b, n, false);
     t.apply(code, a, b);
   }
+  const int64_t entries = flat_entries(n);
   IntList out;
-  out.small.assign(size_t(flat_entries(n)), 0);
+  check_result(entries, 1, kSmallIntListItemBytes);
+  out.small.assign(size_t(entries), 0);
   t.write_flat(out.small.data());
   return out;
 }
@@ -62,7 +65,7 @@ IntList clifford_run(std::span<const int64_t> instructions, int64_t n, std::span
   int64_t total = 0;
   const bool overflow = __builtin_mul_overflow(repetitions, m, &total);
   if (repetitions < 0) panic_negative_length(overflow ? INT64_MIN : total);
-  if (overflow || total > (int64_t(1) << 44)) panic_out_of_memory();
+  if (overflow) panic_out_of_memory();
 
   // The outcome's constant (0 or 1) and the caller's inversion fold into one
   // offset per measurement; it stays within 0..255 exactly when the mask
@@ -70,10 +73,13 @@ IntList clifford_run(std::span<const int64_t> instructions, int64_t n, std::span
   bool small = true;
   for (int64_t k = 0; k < m && k < int64_t(invert_mask.size()); ++k)
     small = small && invert_mask[size_t(k)] >= 0 && invert_mask[size_t(k)] <= 255;
-  if (small)
+  if (small) {
+    check_result(total, 1, kSmallIntListItemBytes);
     out.small.resize(size_t(total));
-  else
+  } else {
+    check_result(total);
     out.wide.resize(size_t(total));
+  }
 
   WyRand& generator = default_generator();
   generator.seed(seed);

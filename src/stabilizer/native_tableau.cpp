@@ -1,5 +1,6 @@
 #include "stabilizer/native_tableau.hpp"
 
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 #include "stabilizer/state_vector.hpp"
 
@@ -64,6 +65,7 @@ IntList NativeTableau::stabilizer_tableau(NativeTableau& self) {
   const int64_t entries = flat_entries(self.num_qubits);
   if (!holds_rows(self.view())) probe_to_flat(self.view());
   IntList out;
+  check_result(entries, 1, kSmallIntListItemBytes);
   out.small.assign(size_t(entries), 0);
   if (self.num_qubits >= 0) to_flat_unchecked(self.view(), out.small);
   return out;
@@ -71,6 +73,7 @@ IntList NativeTableau::stabilizer_tableau(NativeTableau& self) {
 
 std::vector<int64_t> NativeTableau::to_flat(NativeTableau& self) {
   const IntList flat = stabilizer_tableau(self);
+  check_allocatable(Count(flat.small.size()) * 8);
   return std::vector<int64_t>(flat.small.begin(), flat.small.end());
 }
 

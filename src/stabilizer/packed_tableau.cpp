@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 #include "stabilizer/bit_matrix.hpp"
 #include "stabilizer/tableau.hpp"
@@ -10,9 +11,12 @@
 namespace nimbic::stabilizer {
 
 void check_tableau_size(int64_t num_qubits) {
-  const __int128 n = num_qubits;
-  // Two arrays of n*(2n+1) eight-byte entries beyond 2^47 bytes cannot exist.
-  if (n * (2 * n + 1) > (__int128(1) << 43)) panic_out_of_memory();
+  const Count n = num_qubits;
+  // Beyond 2^60 qubits either way the count alone is past any memory (and
+  // the byte count below stays within 128 bits).
+  if (n > (Count(1) << 60) || n < -(Count(1) << 60)) panic_out_of_memory();
+  // x and z hold n*(2n+1) eight-byte entries each, r 2n+1.
+  check_allocatable(16 * n * (2 * n + 1) + 8 * (2 * n + 1));
 }
 
 PackedTableau::PackedTableau(int64_t num_qubits) : n_(num_qubits), half_((num_qubits + 63) / 64) {

@@ -56,7 +56,7 @@ class PackedTableau {
 };
 
 // Raises MemoryError when the tableau of n qubits in the plain layout (two
-// arrays of n*(2n+1) 64-bit entries) could not exist on this platform.
+// arrays of n*(2n+1) 64-bit entries and one of 2n+1) does not fit in memory.
 void check_tableau_size(int64_t num_qubits);
 
 }  // namespace nimbic::stabilizer

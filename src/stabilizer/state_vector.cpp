@@ -3,16 +3,14 @@
 #include <cmath>
 #include <utility>
 
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 #include "linalg/pauli.hpp"
-#include "linalg/sizes.hpp"
 #include "stabilizer/state_vector_rows.hpp"
 
 namespace nimbic::stabilizer {
 
 namespace {
-
-using linalg::Count;
 
 // Beyond this many qubits no state vector (2^(n+4) bytes) can exist.
 constexpr int64_t kMaxQubits = 56;
@@ -155,7 +153,7 @@ std::vector<double> clifford_state_vector(std::span<const int64_t> tableau, int6
   check_tableau_length(tableau.size(), num_qubits);
   if (num_qubits > kMaxQubits) panic_out_of_memory();
   const int n = int(num_qubits);
-  linalg::check_allocatable(Count(1) << (n + 4));
+  check_result(Count(2) << n);
 
   std::vector<PauliString> rows = read_rows(tableau, n);
   ReducedGroup group;

@@ -14,7 +14,7 @@
 #include <cmath>
 #include <vector>
 
-#include "linalg/sizes.hpp"
+#include "binding/memory.hpp"
 #include "stabilizer/state_vector_rows.hpp"
 
 namespace nimbic::stabilizer {
@@ -92,7 +92,7 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
   const size_t r1 = basis.r1(), r0 = basis.r0();
   const uint64_t count = uint64_t(1) << (r1 + r0);
   const uint64_t h_count = uint64_t(1) << r0, t_count = uint64_t(1) << r1;
-  linalg::check_allocatable(linalg::Count(count) * 16 + linalg::Count(t_count) * 16 + linalg::Count(h_count) * 9);
+  check_allocatable(Count(count) * 16 + Count(t_count) * 16 + Count(h_count) * 9);
 
   // x and z parts of each string index: x(t), z(t) from the x-type vectors,
   // z(h) from the Z-only ones.

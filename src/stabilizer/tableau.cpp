@@ -173,7 +173,9 @@ struct Rules {
     A::clear(t.x);
     A::clear(t.z);
     A::clear(t.r);
-    const int64_t nq = n(), stride = A::plus(nq, 1), z0 = A::index(nq, nq, 0);
+    const int64_t nq = n();
+    if (nq <= 0) return;  // no diagonal to set (and nq * nq might not fit)
+    const int64_t stride = A::plus(nq, 1), z0 = A::index(nq, nq, 0);
     for (int64_t i = 0; i < nq; ++i) {
       A::set(t.x, A::index(i, stride, 0), 1);
       A::set(t.z, A::index(i, stride, z0), 1);
@@ -210,7 +212,10 @@ bool holds_rows(const Tableau& t) {
 }
 
 int64_t flat_entries(int64_t num_qubits) {
-  // Beyond 2^47 bytes of 64-bit entries the array cannot exist on x86-64.
+  // Beyond 2^47 bytes of 64-bit entries the array cannot exist on x86-64;
+  // counts of 2^40 and more either way are past that before squaring (whose
+  // 128 bits would not hold the square of a count near 2^63).
+  if (num_qubits > (int64_t(1) << 40) || num_qubits < -(int64_t(1) << 40)) panic_out_of_memory();
   const __int128 width = __int128(num_qubits) * 2 + 1;
   const __int128 entries = width * width;
   if (entries > (__int128(1) << 44)) panic_out_of_memory();

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 #include "statevector/qubits.hpp"
 #include "statevector/run_prefetch.hpp"
@@ -119,9 +120,9 @@ void accumulate(const double* state, int64_t num_qubits, std::span<const uint64_
 std::vector<double> state_probabilities(std::span<const double> state, std::span<const int64_t> targets,
                                         int64_t num_qubits) {
   const size_t k = targets.size();
-  if (num_qubits < 0 || num_qubits > 62) return std::vector<double>(k >= 64 ? 0 : size_t(1) << k, 0.0);
+  if (num_qubits < 0 || num_qubits > 62) return zero_floats(k >= 64 ? 0 : Count(1) << k);
   check_measured_state(state, targets, num_qubits);
-  std::vector<double> probs(size_t(1) << k, 0.0);
+  std::vector<double> probs = zero_floats(Count(1) << k);
   // Amplitude b | offset(j) of a group has outcome index j.
   accumulate(state.data(), num_qubits, group_offsets(targets, num_qubits), probs.data());
   return probs;
@@ -170,7 +171,7 @@ std::vector<double> collapse_state(std::span<const double> state, std::span<cons
     const uint64_t first = next_with_pattern(uint64_t(len / 2), ob.mask, pattern, num_qubits);
     if (first != UINT64_MAX) panic_get(int64_t(2 * first) >= len ? int64_t(2 * first) : int64_t(2 * first + 1), len);
   }
-  std::vector<double> out(size_t(2) << num_qubits, 0.0);
+  std::vector<double> out = zero_floats(Count(2) << num_qubits);
   if (!valid) return out;
   double sum = 0.0;
   for_each_group_base(ob.mask, num_qubits, [&](uint64_t b) {

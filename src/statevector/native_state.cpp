@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "binding/memory.hpp"
 #include "binding/panic.hpp"
 #include "statevector/gates.hpp"
 #include "statevector/measurement.hpp"
@@ -41,6 +42,7 @@ void NativeState::set_zero_state(NativeState& self) {
 
 std::vector<double> NativeState::amplitudes(NativeState& self) {
   auto buf = self.state.f64();
+  check_result(Count(buf.size()));
   return std::vector<double>(buf.begin(), buf.end());
 }
 
