@@ -140,15 +140,6 @@ def test_large_matrix_uses_the_same_kernels():
         np.testing.assert_allclose(applied(rho, ops, targets), kraus_sum(rho, ops, targets, n), atol=1e-11)
 
 
-def test_scalar_and_avx2_paths_agree_bit_for_bit():
-    check = pathlib.Path(nn.__file__).resolve().parent / "density_simd_check"
-    if not check.exists():
-        pytest.skip("the check is built by development builds only")
-    out = subprocess.run([str(check)], capture_output=True, text=True)
-    assert out.returncode == 0, out.stdout
-    assert out.stdout.startswith(("ok", "no avx2"))
-
-
 # ---- dispatch boundaries ---------------------------------------------------------------
 
 BELOW, ABOVE = 0.999e-9, 1.001e-9  # squares either side of the 1e-18 zero threshold

@@ -1,7 +1,7 @@
-#include "binding/buffer_field.hpp"
+#include "common/buffer_field.hpp"
 
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
 #include "binding/python.hpp"
 
 namespace nimbic {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
 #include "binding/shim.hpp"
 
 namespace nimbic::binding {

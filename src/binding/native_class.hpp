@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "binding/buffer_field.hpp"
+#include "common/buffer_field.hpp"
 #include "binding/convert.hpp"
 #include "binding/python.hpp"
 #include "binding/shim.hpp"

@@ -24,9 +24,9 @@
 #include <vector>
 
 #include "binding/convert.hpp"
-#include "binding/int_list.hpp"
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
+#include "common/int_list.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
 #include "binding/python.hpp"
 #include "binding/shim.hpp"
 

@@ -1,6 +1,6 @@
 #include "density/block_kernels.hpp"
 
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 
 namespace nimbic::density {
 
@@ -79,11 +79,6 @@ void permute_blocks(double* rho, const BlockLayout& layout, std::span<const int6
 
 void map_blocks(double* rho, const BlockLayout& layout, const SparseMap& map) {
   if (!map_blocks_avx2(rho, layout, map)) map_blocks_scalar(rho, layout, map);
-}
-
-bool cpu_has_avx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
 }
 
 }  // namespace nimbic::density

@@ -41,6 +41,4 @@ void scale_blocks_scalar(double* rho, const BlockLayout& layout, std::span<const
 bool permute_blocks_avx2(double* rho, const BlockLayout& layout, std::span<const int64_t> source);
 bool map_blocks_avx2(double* rho, const BlockLayout& layout, const SparseMap& map);
 
-bool cpu_has_avx2();
-
 }  // namespace nimbic::density

@@ -5,9 +5,10 @@
 // Complex products keep the scalar path's operations:
 //   S[r][c] * x = x * [sr, sr, sr, sr] + swap(x) * [-si, si, -si, si]
 //               = (sr*xr - si*xi, sr*xi + si*xr)
-#include <immintrin.h>
-
+#include "common/simd_avx2.hpp"
 #include "density/block_kernels.hpp"
+
+#if NIMBIC_X86_SIMD
 
 namespace nimbic::density {
 
@@ -54,7 +55,7 @@ bool plan_walk(const BlockLayout& layout, Walk& walk) {
 }
 
 template <bool Contiguous>
-__attribute__((target("avx2"))) inline __m256d load_pair(const double* p, uint64_t lane_floats) {
+NIMBIC_AVX2 inline __m256d load_pair(const double* p, uint64_t lane_floats) {
   if constexpr (Contiguous) {
     return _mm256_loadu_pd(p);
   } else {
@@ -63,7 +64,7 @@ __attribute__((target("avx2"))) inline __m256d load_pair(const double* p, uint64
 }
 
 template <bool Contiguous>
-__attribute__((target("avx2"))) inline void store_pair(double* p, uint64_t lane_floats, __m256d x) {
+NIMBIC_AVX2 inline void store_pair(double* p, uint64_t lane_floats, __m256d x) {
   if constexpr (Contiguous) {
     _mm256_storeu_pd(p, x);
   } else {
@@ -72,11 +73,9 @@ __attribute__((target("avx2"))) inline void store_pair(double* p, uint64_t lane_
   }
 }
 
-__attribute__((target("avx2"))) inline __m256d swap_parts(__m256d x) { return _mm256_permute_pd(x, 0x5); }
-
 // D is the block size when known at compile time (the common 4 and 16), else 0.
 template <size_t D, size_t W, bool Contiguous>
-__attribute__((target("avx2"))) void permute_walk(double* rho, const BlockLayout& layout, const Walk& w,
+NIMBIC_AVX2 void permute_walk(double* rho, const BlockLayout& layout, const Walk& w,
                                                   const int64_t* source) {
   const size_t size = D ? D : layout.offsets.size();
   const uint64_t* off = layout.offsets.data();
@@ -105,7 +104,7 @@ void permute_walk(double* rho, const BlockLayout& layout, const Walk& w, const i
 // The map as a dense D x D table whose zero entries are skipped: every block
 // takes the same branches, so they are predicted.
 template <size_t D, size_t W, bool Contiguous, bool Real>
-__attribute__((target("avx2"))) void map_walk(double* rho, const BlockLayout& layout, const Walk& w,
+NIMBIC_AVX2 void map_walk(double* rho, const BlockLayout& layout, const Walk& w,
                                               const uint8_t* nonzero, const double* coefficients) {
   const size_t size = D ? D : layout.offsets.size();
   const uint64_t* off = layout.offsets.data();
@@ -116,7 +115,7 @@ __attribute__((target("avx2"))) void map_walk(double* rho, const BlockLayout& la
     for (size_t c = 0; c < size; ++c)
       for (size_t k = 0; k < W; ++k) {
         x[c][k] = load_pair<Contiguous>(rho + 2 * (v | off[c]) + step[k], lane);
-        if constexpr (!Real) xs[c][k] = swap_parts(x[c][k]);
+        if constexpr (!Real) xs[c][k] = avx2::swap_re_im(x[c][k]);
       }
     for (size_t r = 0; r < size; ++r) {
       __m256d acc[W];
@@ -202,3 +201,14 @@ bool map_blocks_avx2(double* rho, const BlockLayout& layout, const SparseMap& ma
 }
 
 }  // namespace nimbic::density
+
+#else
+
+namespace nimbic::density {
+
+bool permute_blocks_avx2(double*, const BlockLayout&, std::span<const int64_t>) { return false; }
+bool map_blocks_avx2(double*, const BlockLayout&, const SparseMap&) { return false; }
+
+}  // namespace nimbic::density
+
+#endif  // NIMBIC_X86_SIMD

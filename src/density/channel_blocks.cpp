@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "density/channels.hpp"
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 
 namespace nimbic::density {
 

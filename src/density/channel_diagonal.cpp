@@ -1,8 +1,6 @@
 // Diagonal kernel: with diagonal operators, block entry (i, j) only picks up
 // the factor F[i][j] = sum_k K_k[i][i] conj(K_k[j][j]), so every entry of the
 // matrix is scaled once, in memory order.
-#include <immintrin.h>
-
 #include <algorithm>
 
 #include "density/block_kernels.hpp"
@@ -48,31 +46,6 @@ void scale_rows_scalar(double* rho, const RowFactors& f) {
       }
     }
   }
-}
-
-// Two entries per register: addsub(x * [fr, fr], swap(x) * [fi, fi]) is
-// (xr*fr - xi*fi, xi*fr + xr*fi).
-__attribute__((target("avx2"))) static void scale_rows_avx2_body(double* rho, const RowFactors& f) {
-  const uint64_t dim = uint64_t(1) << f.num_qubits, d = f.d, s = f.segment;
-  for (uint64_t r = 0; r < dim; ++r) {
-    const double* by_pattern = &f.table[f.row_pattern[r] * d * 4 * s];
-    for (uint64_t g = 0; g < dim / s; ++g) {
-      double* x = rho + 2 * (r * dim + g * s);
-      const double* t = by_pattern + f.segment_pattern[g] * 4 * s;
-      for (uint64_t u = 0; u < s; u += 2) {
-        const __m256d v = _mm256_loadu_pd(x + 2 * u);
-        const __m256d fr = _mm256_loadu_pd(t + 2 * u), fi = _mm256_loadu_pd(t + 2 * s + 2 * u);
-        _mm256_storeu_pd(x + 2 * u,
-                         _mm256_addsub_pd(_mm256_mul_pd(v, fr), _mm256_mul_pd(_mm256_permute_pd(v, 0x5), fi)));
-      }
-    }
-  }
-}
-
-bool scale_rows_avx2(double* rho, const RowFactors& f) {
-  if (!cpu_has_avx2()) return false;  // the segment holds 2, 4, 8 or 16 columns: whole registers
-  scale_rows_avx2_body(rho, f);
-  return true;
 }
 
 void scale_rows(double* rho, const RowFactors& f) {

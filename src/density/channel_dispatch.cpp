@@ -6,12 +6,12 @@
 #include <cmath>
 #include <string>
 
-#include "binding/panic.hpp"
+#include "common/panic.hpp"
 #include "density/channels.hpp"
 #include "density/density_layout.hpp"
 #include "density/block_kernels.hpp"
 #include "density/superoperator.hpp"
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 
 namespace nimbic::density {
 

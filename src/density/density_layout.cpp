@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "binding/panic.hpp"
-#include "statevector/qubits.hpp"
+#include "common/panic.hpp"
+#include "common/qubits.hpp"
 
 namespace nimbic::density {
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
 #include "density/density_layout.hpp"
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 
 namespace nimbic::density {
 

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
 #include "density/channels.hpp"
 #include "density/density_layout.hpp"
 #include "density/density_measurement.hpp"

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <string>
 
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
 #include "density/density_layout.hpp"
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 
 namespace nimbic::density {
 

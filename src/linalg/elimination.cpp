@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "binding/panic.hpp"
+#include "common/panic.hpp"
 #include "linalg/complex_matrix.hpp"
 #include "linalg/sizes.hpp"
 

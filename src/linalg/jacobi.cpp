@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "binding/panic.hpp"
+#include "common/panic.hpp"
 #include "linalg/sizes.hpp"
 
 namespace nimbic::linalg {

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "binding/panic.hpp"
+#include "common/panic.hpp"
 #include "linalg/elimination.hpp"
 #include "linalg/sizes.hpp"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <utility>
 
-#include "binding/panic.hpp"
+#include "common/panic.hpp"
 #include "linalg/sizes.hpp"
 
 namespace nimbic::linalg {

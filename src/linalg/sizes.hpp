@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
 
 namespace nimbic::linalg {
 

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <string>
 
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
 #include "stabilizer/instruction_stream.hpp"
 #include "stabilizer/measurement_program.hpp"
 #include "stabilizer/packed_tableau.hpp"

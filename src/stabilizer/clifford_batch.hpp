@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "binding/int_list.hpp"
+#include "common/int_list.hpp"
 
 namespace nimbic::stabilizer {
 

@@ -1,6 +1,6 @@
 #include "stabilizer/instruction_stream.hpp"
 
-#include "binding/panic.hpp"
+#include "common/panic.hpp"
 #include "stabilizer/tableau.hpp"
 
 namespace nimbic::stabilizer {

@@ -1,7 +1,7 @@
 #include "stabilizer/native_tableau.hpp"
 
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
 #include "stabilizer/state_vector.hpp"
 
 namespace nimbic::stabilizer {

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "binding/buffer_field.hpp"
-#include "binding/int_list.hpp"
+#include "common/buffer_field.hpp"
+#include "common/int_list.hpp"
 #include "stabilizer/tableau.hpp"
 
 namespace nimbic::stabilizer {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
 #include "stabilizer/bit_matrix.hpp"
 #include "stabilizer/tableau.hpp"
 

@@ -8,7 +8,7 @@
 
 #include "stabilizer/bit_matrix.hpp"
 #include "stabilizer/wyrand.hpp"
-#include "statevector/cpu_features.hpp"
+#include "common/cpu_features.hpp"
 
 namespace nimbic::stabilizer {
 
@@ -91,7 +91,7 @@ void sample_rows_sliced(const MeasurementProgram& prog, const uint8_t* offsets,
 template <class Fill>
 void run_split(int64_t repetitions, int64_t entries_per_rep, Fill&& fill) {
   const int64_t total = repetitions * entries_per_rep;
-  int64_t workers = std::min<int64_t>(std::max(1u, statevector::available_cores()), 8);
+  int64_t workers = std::min<int64_t>(std::max(1u, available_cores()), 8);
   workers = std::min<int64_t>(workers, std::max<int64_t>(1, total / (int64_t(1) << 20)));
   workers = std::min<int64_t>(workers, (repetitions + 63) / 64);
   if (workers <= 1) {

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <utility>
 
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
 #include "linalg/pauli.hpp"
 #include "stabilizer/state_vector_rows.hpp"
 

@@ -14,7 +14,7 @@
 #include <cmath>
 #include <vector>
 
-#include "binding/memory.hpp"
+#include "common/memory.hpp"
 #include "stabilizer/state_vector_rows.hpp"
 
 namespace nimbic::stabilizer {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "binding/panic.hpp"
+#include "common/panic.hpp"
 
 namespace nimbic::stabilizer {
 

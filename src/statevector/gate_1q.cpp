@@ -1,8 +1,7 @@
 // Single-target kernel: amplitude pairs (i, i + s) with s the target's bit.
-#include "statevector/cpu_features.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/gates.hpp"
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 
 namespace nimbic::statevector {
 
@@ -26,10 +25,7 @@ void apply_gate_1q_scalar(double* state, int64_t num_qubits, int64_t target, con
 }
 
 void apply_gate_1q(double* state, int64_t num_qubits, int64_t target, const double* gate) {
-  if (cpu_has_avx2() && gate_1q_fits_avx2(num_qubits))
-    apply_gate_1q_avx2(state, num_qubits, target, gate);
-  else
-    apply_gate_1q_scalar(state, num_qubits, target, gate);
+  if (!apply_gate_1q_avx2(state, num_qubits, target, gate)) apply_gate_1q_scalar(state, num_qubits, target, gate);
 }
 
 }  // namespace nimbic::statevector

@@ -1,10 +1,12 @@
 // AVX2 single-target kernel: two amplitude pairs per register, the same
 // products and sums as the scalar kernel.
-#include "statevector/avx2_complex.hpp"
+#include "common/simd_avx2.hpp"
 #include "statevector/gate_kernels.hpp"
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 #include "statevector/run_prefetch.hpp"
-#include "statevector/split_work.hpp"
+#include "common/split_work.hpp"
+
+#if NIMBIC_X86_SIMD
 
 namespace nimbic::statevector {
 
@@ -58,11 +60,25 @@ NIMBIC_AVX2 void run_pairs(double* state, int64_t num_qubits, uint64_t s, const 
 
 }  // namespace
 
-void apply_gate_1q_avx2(double* state, int64_t num_qubits, int64_t target, const double* gate) {
+bool apply_gate_1q_avx2(double* state, int64_t num_qubits, int64_t target, const double* gate) {
+  if (!cpu_has_avx2() || num_qubits < 2) return false;
   const uint64_t s = qubit_bit(target, num_qubits);
-  if (s == 0) return;
+  if (s == 0) return true;
   const uint64_t pairs = uint64_t(1) << (num_qubits - 1);
-  split_work(pairs, 2, [&](uint64_t begin, uint64_t end) { run_pairs(state, num_qubits, s, gate, begin, end); });
+  split_work(pairs, 2, 2, [&](unsigned, uint64_t begin, uint64_t end) {
+    run_pairs(state, num_qubits, s, gate, begin, end);
+  });
+  return true;
 }
 
 }  // namespace nimbic::statevector
+
+#else
+
+namespace nimbic::statevector {
+
+bool apply_gate_1q_avx2(double*, int64_t, int64_t, const double*) { return false; }
+
+}  // namespace nimbic::statevector
+
+#endif  // NIMBIC_X86_SIMD

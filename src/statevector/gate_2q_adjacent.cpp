@@ -1,8 +1,7 @@
 // Two adjacent targets (q-1, q): groups i, i+s, i+2s, i+3s with s the bit of q.
-#include "statevector/cpu_features.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/gates.hpp"
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 
 namespace nimbic::statevector {
 
@@ -49,9 +48,7 @@ void apply_gate_2q_adjacent(double* state, int64_t num_qubits, int64_t high_targ
   const bool permutation = signed_permutation(gate, 4, perm, sign);
   const int64_t* p = permutation ? perm : nullptr;
   const double* sg = permutation ? sign : nullptr;
-  if (cpu_has_avx2() && gate_2q_adjacent_fits_avx2(num_qubits))
-    apply_gate_2q_adjacent_avx2(state, num_qubits, high_target, gate, p, sg);
-  else
+  if (!apply_gate_2q_adjacent_avx2(state, num_qubits, high_target, gate, p, sg))
     apply_gate_2q_adjacent_scalar(state, num_qubits, high_target, gate, p, sg);
 }
 

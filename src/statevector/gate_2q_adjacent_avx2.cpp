@@ -1,10 +1,12 @@
 // AVX2 kernel for two adjacent targets: two groups of four amplitudes per
 // register set, the same operations as the scalar kernel.
-#include "statevector/avx2_complex.hpp"
+#include "common/simd_avx2.hpp"
 #include "statevector/gate_kernels.hpp"
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 #include "statevector/run_prefetch.hpp"
-#include "statevector/split_work.hpp"
+#include "common/split_work.hpp"
+
+#if NIMBIC_X86_SIMD
 
 namespace nimbic::statevector {
 
@@ -91,11 +93,27 @@ NIMBIC_AVX2 void run_groups(double* state, int64_t num_qubits, uint64_t s, const
 
 }  // namespace
 
-void apply_gate_2q_adjacent_avx2(double* state, int64_t num_qubits, int64_t high_target, const double* gate,
+bool apply_gate_2q_adjacent_avx2(double* state, int64_t num_qubits, int64_t high_target, const double* gate,
                                  const int64_t* perm, const double* sign) {
+  if (!cpu_has_avx2() || num_qubits < 3) return false;
   const uint64_t s = qubit_bit(high_target, num_qubits);
   const uint64_t groups = uint64_t(1) << (num_qubits - 2);
-  split_work(groups, 4, [&](uint64_t begin, uint64_t end) { run_groups(state, num_qubits, s, gate, perm, sign, begin, end); });
+  split_work(groups, 4, 2, [&](unsigned, uint64_t begin, uint64_t end) {
+    run_groups(state, num_qubits, s, gate, perm, sign, begin, end);
+  });
+  return true;
 }
 
 }  // namespace nimbic::statevector
+
+#else
+
+namespace nimbic::statevector {
+
+bool apply_gate_2q_adjacent_avx2(double*, int64_t, int64_t, const double*, const int64_t*, const double*) {
+  return false;
+}
+
+}  // namespace nimbic::statevector
+
+#endif  // NIMBIC_X86_SIMD

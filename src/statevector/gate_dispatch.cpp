@@ -1,8 +1,8 @@
 #include <cmath>
 
-#include "binding/panic.hpp"
+#include "common/panic.hpp"
 #include "statevector/gates.hpp"
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 
 namespace nimbic::statevector {
 

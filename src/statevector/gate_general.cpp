@@ -2,10 +2,9 @@
 // row of the gate (or move them, for a signed permutation).
 #include <vector>
 
-#include "statevector/cpu_features.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/gates.hpp"
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 
 namespace nimbic::statevector {
 
@@ -47,9 +46,7 @@ void apply_gate_general(double* state, int64_t num_qubits, const double* gate,
   const bool permutation = signed_permutation(gate, size, perm.data(), sign.data());
   const int64_t* p = permutation ? perm.data() : nullptr;
   const double* sg = permutation ? sign.data() : nullptr;
-  if (cpu_has_avx2() && gate_general_fits_avx2(num_qubits, targets.size()))
-    apply_gate_general_avx2(state, num_qubits, gate, offsets, p, sg);
-  else
+  if (!apply_gate_general_avx2(state, num_qubits, gate, offsets, p, sg))
     apply_gate_general_scalar(state, num_qubits, gate, offsets, p, sg);
 }
 

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "statevector/avx2_complex.hpp"
+#include "common/simd_avx2.hpp"
 #include "statevector/gate_kernels.hpp"
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 #include "statevector/run_prefetch.hpp"
-#include "statevector/split_work.hpp"
+#include "common/split_work.hpp"
+
+#if NIMBIC_X86_SIMD
 
 namespace nimbic::statevector {
 
@@ -129,13 +131,17 @@ NIMBIC_AVX2 void sweep(double* state, int64_t num_qubits, std::span<const uint64
   }
 }
 
-// Runs `kernel` over all group bases, split between two threads when big.
+// Runs `kernel` over all group bases, split over threads when big.
 template <bool Permutation, class Kernel>
 void sweep_all(double* state, int64_t num_qubits, std::span<const uint64_t> offsets, const Kernel& kernel) {
   const uint64_t bases = uint64_t(1) << (num_qubits - int64_t(__builtin_ctzll(offsets.size())));
-  const auto& second = kernel.copy();  // scratch for the worker, allocated here
-  split_work(bases, offsets.size(), [&](uint64_t begin, uint64_t end) {
-    sweep<Permutation>(state, num_qubits, offsets, begin == 0 ? kernel : second, begin, end);
+  // Scratch for each worker, allocated before the split.
+  const unsigned parts = split_parts(bases, offsets.size());
+  std::vector<std::decay_t<decltype(kernel.copy())>> workers;
+  workers.reserve(parts);
+  for (unsigned p = 1; p < parts; ++p) workers.push_back(kernel.copy());
+  split_work(bases, offsets.size(), 2, [&](unsigned part, uint64_t begin, uint64_t end) {
+    sweep<Permutation>(state, num_qubits, offsets, part == 0 ? kernel : workers[part - 1], begin, end);
   });
 }
 
@@ -161,16 +167,35 @@ NIMBIC_AVX2 void run_fixed(double* state, int64_t num_qubits, const double* gate
 
 }  // namespace
 
-void apply_gate_general_avx2(double* state, int64_t num_qubits, const double* gate, std::span<const uint64_t> offsets,
+bool apply_gate_general_avx2(double* state, int64_t num_qubits, const double* gate, std::span<const uint64_t> offsets,
                              const int64_t* perm, const double* sign) {
   const size_t size = offsets.size();
-  if (size == 4) return run_fixed<4>(state, num_qubits, gate, offsets, perm, sign);
-  if (size == 8) return run_fixed<8>(state, num_qubits, gate, offsets, perm, sign);
-  const Dynamic kernel(offsets, gate, perm, sign);
-  if (perm != nullptr)
-    sweep_all<true>(state, num_qubits, offsets, kernel);
-  else
-    sweep_all<false>(state, num_qubits, offsets, kernel);
+  if (!cpu_has_avx2() || num_qubits <= int64_t(__builtin_ctzll(size))) return false;
+  if (size == 4) {
+    run_fixed<4>(state, num_qubits, gate, offsets, perm, sign);
+  } else if (size == 8) {
+    run_fixed<8>(state, num_qubits, gate, offsets, perm, sign);
+  } else {
+    const Dynamic kernel(offsets, gate, perm, sign);
+    if (perm != nullptr)
+      sweep_all<true>(state, num_qubits, offsets, kernel);
+    else
+      sweep_all<false>(state, num_qubits, offsets, kernel);
+  }
+  return true;
 }
 
 }  // namespace nimbic::statevector
+
+#else
+
+namespace nimbic::statevector {
+
+bool apply_gate_general_avx2(double*, int64_t, const double*, std::span<const uint64_t>, const int64_t*,
+                             const double*) {
+  return false;
+}
+
+}  // namespace nimbic::statevector
+
+#endif  // NIMBIC_X86_SIMD

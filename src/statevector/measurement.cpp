@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
-#include "statevector/qubits.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
+#include "common/qubits.hpp"
 #include "statevector/run_prefetch.hpp"
 
 namespace nimbic::statevector {

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "binding/memory.hpp"
-#include "binding/panic.hpp"
+#include "common/memory.hpp"
+#include "common/panic.hpp"
 #include "statevector/gates.hpp"
 #include "statevector/measurement.hpp"
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 
 namespace nimbic::statevector {
 

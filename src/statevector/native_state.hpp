@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "binding/buffer_field.hpp"
+#include "common/buffer_field.hpp"
 
 namespace nimbic::statevector {
 

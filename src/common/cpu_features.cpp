@@ -1,4 +1,4 @@
-#include "statevector/cpu_features.hpp"
+#include "common/cpu_features.hpp"
 
 #include <thread>
 
@@ -6,7 +6,7 @@
 #include <sched.h>
 #endif
 
-namespace nimbic::statevector {
+namespace nimbic {
 
 namespace {
 
@@ -36,4 +36,4 @@ unsigned available_cores() {
   return cores;
 }
 
-}  // namespace nimbic::statevector
+}  // namespace nimbic

@@ -3,11 +3,11 @@
 
 #include "binding/python.hpp"
 
-namespace nimbic::generated {
+namespace nimbic::module {
 
 // Each returns a new heap type, or null with an exception set.
 PyObject* create_native_tableau_type();
 PyObject* create_native_state_type();
 PyObject* create_native_density_type();
 
-}  // namespace nimbic::generated
+}  // namespace nimbic::module

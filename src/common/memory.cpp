@@ -1,8 +1,8 @@
-#include "binding/memory.hpp"
+#include "common/memory.hpp"
 
 #include <sys/sysinfo.h>
 
-#include "binding/panic.hpp"
+#include "common/panic.hpp"
 
 namespace nimbic {
 

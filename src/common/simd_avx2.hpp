@@ -2,15 +2,29 @@
 // complex numbers [re0, im0, re1, im1] from two independent amplitude groups.
 // Each helper performs exactly the scalar operations of the reference
 // kernels, lane by lane (no fused multiply-add, same operand order), so the
-// vector and scalar paths give identical bits. Include only from files whose
-// functions carry NIMBIC_AVX2.
+// vector and scalar paths give identical bits. Include only from `*_avx2.cpp`
+// files, whose functions carry NIMBIC_AVX2 and whose bodies sit inside
+// `#if NIMBIC_X86_SIMD` (other CPUs build their `return false` stubs).
+//
+// Dispatch convention: an AVX2 entry point returns bool; false means it did
+// nothing (no AVX2 on this CPU, a shape it does not handle, a non-x86
+// build) and the caller runs the scalar reference instead.
 #pragma once
 
+#if defined(__x86_64__)
+#define NIMBIC_X86_SIMD 1
+#else
+#define NIMBIC_X86_SIMD 0
+#endif
+
+#if NIMBIC_X86_SIMD
 #include <immintrin.h>
+
+#include "common/cpu_features.hpp"
 
 #define NIMBIC_AVX2 __attribute__((target("avx2")))
 
-namespace nimbic::statevector::avx2 {
+namespace nimbic::avx2 {
 
 // [re, im] -> [im, re] in each complex lane.
 NIMBIC_AVX2 inline __m256d swap_re_im(__m256d v) { return _mm256_permute_pd(v, 0b0101); }
@@ -38,4 +52,6 @@ NIMBIC_AVX2 inline void transpose(__m256d x, __m256d y, __m256d& lo, __m256d& hi
   hi = _mm256_permute2f128_pd(x, y, 0x31);
 }
 
-}  // namespace nimbic::statevector::avx2
+}  // namespace nimbic::avx2
+
+#endif  // NIMBIC_X86_SIMD

@@ -5,7 +5,7 @@
 
 #include "binding/python.hpp"
 
-namespace nimbic::generated {
+namespace nimbic::module {
 
 // Module functions in table order, ending with a zero entry.
 PyMethodDef* module_functions();
@@ -15,4 +15,4 @@ PyMethodDef* native_state_methods();
 PyMethodDef* native_density_methods();
 PyMethodDef* native_tableau_methods();
 
-}  // namespace nimbic::generated
+}  // namespace nimbic::module

@@ -1,7 +1,7 @@
 // The declarative tables: one entry per function or method, giving its core
 // routine, its name, its parameter names and its docstring. The wrappers are
 // instantiated from these entries.
-#include "generated/function_table.hpp"
+#include "module/function_table.hpp"
 
 #include <string>
 
@@ -21,7 +21,7 @@
 #include "statevector/measurement.hpp"
 #include "statevector/native_state.hpp"
 
-namespace nimbic::generated {
+namespace nimbic::module {
 
 using binding::function;
 using binding::method;
@@ -183,4 +183,4 @@ PyMethodDef* native_tableau_methods() {
   return sealed_table;
 }
 
-}  // namespace nimbic::generated
+}  // namespace nimbic::module

@@ -1,8 +1,8 @@
-#include "statevector/qubits.hpp"
+#include "common/qubits.hpp"
 
 #include <algorithm>
 
-#include "binding/panic.hpp"
+#include "common/panic.hpp"
 
 namespace nimbic {
 

@@ -1,4 +1,4 @@
-#include "binding/panic.hpp"
+#include "common/panic.hpp"
 
 namespace nimbic {
 

@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "binding/python.hpp"
-#include "generated/class_tables.hpp"
-#include "generated/function_table.hpp"
+#include "module/class_tables.hpp"
+#include "module/function_table.hpp"
 
-namespace nimbic::generated {
+namespace nimbic::module {
 
 namespace {
 
@@ -58,8 +58,8 @@ PyModuleDef module_def = {
 
 }  // namespace
 
-}  // namespace nimbic::generated
+}  // namespace nimbic::module
 
 extern "C" __attribute__((visibility("default"))) PyObject* PyInit_nimbic_native() {
-  return PyModuleDef_Init(&nimbic::generated::module_def);
+  return PyModuleDef_Init(&nimbic::module::module_def);
 }

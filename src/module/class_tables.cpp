@@ -1,17 +1,17 @@
 // The class tables: name, docstring, record, constructor, buffer fields and
 // representation of each native class.
-#include "generated/class_tables.hpp"
+#include "module/class_tables.hpp"
 
 #include <array>
 #include <string>
 
 #include "binding/native_class.hpp"
 #include "density/native_density.hpp"
-#include "generated/function_table.hpp"
+#include "module/function_table.hpp"
 #include "stabilizer/native_tableau.hpp"
 #include "statevector/native_state.hpp"
 
-namespace nimbic::generated {
+namespace nimbic::module {
 
 namespace {
 
@@ -75,4 +75,4 @@ PyObject* create_native_density_type() {
   return binding::NativeClass<NativeDensityTraits>::create(native_density_methods());
 }
 
-}  // namespace nimbic::generated
+}  // namespace nimbic::module

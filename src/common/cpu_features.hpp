@@ -3,11 +3,11 @@
 // module itself needs nothing beyond baseline x86-64.
 #pragma once
 
-namespace nimbic::statevector {
+namespace nimbic {
 
 bool cpu_has_avx2();
 
 // Cores this process may run on.
 unsigned available_cores();
 
-}  // namespace nimbic::statevector
+}  // namespace nimbic
