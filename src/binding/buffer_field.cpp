@@ -1,8 +1,8 @@
 #include "common/buffer_field.hpp"
 
+#include "binding/python.hpp"
 #include "common/memory.hpp"
 #include "common/panic.hpp"
-#include "binding/python.hpp"
 
 namespace nimbic {
 

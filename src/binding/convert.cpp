@@ -2,9 +2,9 @@
 
 #include <cstring>
 
+#include "binding/shim.hpp"
 #include "common/memory.hpp"
 #include "common/panic.hpp"
-#include "binding/shim.hpp"
 
 namespace nimbic::binding {
 
@@ -79,8 +79,8 @@ bool seq_elements(PyObject* obj, const char* name, const char* param) {
 }
 
 template <class T, class FastFill, class Slow>
-bool from_py_seq(PyObject* obj, const char* name, const char* param, std::vector<T>& out,
-                 FastFill fast_fill, Slow slow) {
+bool from_py_seq(PyObject* obj, const char* name, const char* param, std::vector<T>& out, FastFill fast_fill,
+                 Slow slow) {
   if (!seq_elements(obj, name, param)) return false;
   const Py_ssize_t n = shim_seq_length(obj);
   if (Count(n) * Count(sizeof(T)) > memory_bytes()) {
@@ -108,8 +108,8 @@ bool from_py_int_seq(PyObject* obj, const char* name, const char* param, std::ve
 }
 
 void reject_extra_args(const char* name, size_t max_args, Py_ssize_t given) {
-  type_error(std::string(name) + "() takes at most " + std::to_string(max_args) +
-             " argument(s) but " + std::to_string(given) + " were given");
+  type_error(std::string(name) + "() takes at most " + std::to_string(max_args) + " argument(s) but " +
+             std::to_string(given) + " were given");
 }
 
 void missing_arg(const char* name, const char* param) {
@@ -129,16 +129,16 @@ void too_many_args(const char* name, size_t max_args, Py_ssize_t given) {
 }
 
 // Stores one keyword argument in its slot.
-bool bind_keyword(PyObject* key, PyObject* value, PyObject** slots, const char* name,
-                  const char* const* params, size_t num_params) {
+bool bind_keyword(PyObject* key, PyObject* value, PyObject** slots, const char* name, const char* const* params,
+                  size_t num_params) {
   Py_ssize_t size = 0;
   const char* keyword = PyUnicode_AsUTF8AndSize(key, &size);
   if (keyword == nullptr) return false;
   for (size_t p = 0; p < num_params; ++p) {
     if (std::strlen(params[p]) == size_t(size) && std::memcmp(params[p], keyword, size_t(size)) == 0) {
       if (slots[p] != nullptr) {
-        type_error(std::string(name) + "() got multiple values for argument '" +
-                   std::string(keyword, size_t(size)) + "'");
+        type_error(std::string(name) + "() got multiple values for argument '" + std::string(keyword, size_t(size)) +
+                   "'");
         return false;
       }
       slots[p] = value;
@@ -161,8 +161,8 @@ bool check_missing(PyObject** slots, const char* name, const char* const* params
 
 }  // namespace
 
-bool bind_args(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots,
-               const char* name, const char* const* params, size_t num_params) {
+bool bind_args(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots, const char* name,
+               const char* const* params, size_t num_params) {
   if (size_t(nargs) > num_params) {
     too_many_args(name, num_params, nargs);
     return false;
@@ -171,15 +171,14 @@ bool bind_args(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObj
   if (kwnames != nullptr) {
     const Py_ssize_t nkw = PyTuple_Size(kwnames);
     for (Py_ssize_t k = 0; k < nkw; ++k) {
-      if (!bind_keyword(PyTuple_GetItem(kwnames, k), args[nargs + k], slots, name, params, num_params))
-        return false;
+      if (!bind_keyword(PyTuple_GetItem(kwnames, k), args[nargs + k], slots, name, params, num_params)) return false;
     }
   }
   return check_missing(slots, name, params, num_params);
 }
 
-bool bind_new_args(PyObject* args, PyObject* kwargs, PyObject** slots, const char* name,
-                   const char* const* params, size_t num_params) {
+bool bind_new_args(PyObject* args, PyObject* kwargs, PyObject** slots, const char* name, const char* const* params,
+                   size_t num_params) {
   const Py_ssize_t nargs = args == nullptr ? 0 : PyTuple_Size(args);
   if (size_t(nargs) > num_params) {
     too_many_args(name, num_params, nargs);

@@ -29,11 +29,11 @@ void unexpected_kwarg(const char* name, std::string_view keyword);
 // Matches positional and keyword arguments of a vectorcall to the declared
 // parameters; `slots` (one per parameter, all null on entry) receive
 // borrowed references. Raises the binding TypeErrors.
-bool bind_args(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots,
-               const char* name, const char* const* params, size_t num_params);
+bool bind_args(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** slots, const char* name,
+               const char* const* params, size_t num_params);
 // The same for a constructor's positional tuple and keyword dict.
-bool bind_new_args(PyObject* args, PyObject* kwargs, PyObject** slots, const char* name,
-                   const char* const* params, size_t num_params);
+bool bind_new_args(PyObject* args, PyObject* kwargs, PyObject** slots, const char* name, const char* const* params,
+                   size_t num_params);
 
 // Sets MemoryError or RuntimeError for a fatal internal error of a kernel.
 void raise_panic(const std::string& message);

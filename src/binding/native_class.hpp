@@ -16,11 +16,11 @@
 #include <cstdint>
 #include <string>
 
-#include "common/buffer_field.hpp"
 #include "binding/convert.hpp"
 #include "binding/python.hpp"
 #include "binding/shim.hpp"
 #include "binding/wrapper.hpp"
+#include "common/buffer_field.hpp"
 
 namespace nimbic::binding {
 
@@ -69,9 +69,7 @@ struct NativeClass {
     Py_RETURN_NOTIMPLEMENTED;
   }
 
-  static Py_hash_t hash(PyObject* self) {
-    return Py_hash_t(reinterpret_cast<uintptr_t>(self) >> 4);
-  }
+  static Py_hash_t hash(PyObject* self) { return Py_hash_t(reinterpret_cast<uintptr_t>(self) >> 4); }
 
   static PyObject* get_num_qubits(PyObject* self, void*) {
     return PyLong_FromLongLong(record_of<Record>(self).num_qubits);
@@ -79,8 +77,7 @@ struct NativeClass {
 
   static int set_num_qubits(PyObject* self, PyObject* value, void*) {
     if (value == nullptr) {
-      shim_set_error_utf8(PyExc_AttributeError,
-                          std::string(Traits::name) + ".num_qubits cannot be deleted");
+      shim_set_error_utf8(PyExc_AttributeError, std::string(Traits::name) + ".num_qubits cannot be deleted");
       return -1;
     }
     int64_t n;
@@ -145,11 +142,7 @@ struct NativeClass {
     }
     slots[2].pfunc = methods;
     static PyType_Spec spec = {
-        Traits::qualname,
-        int(sizeof(PyObject) + sizeof(Record)),
-        0,
-        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
-        slots,
+        Traits::qualname, int(sizeof(PyObject) + sizeof(Record)), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots,
     };
     return PyType_FromSpec(&spec);
   }

@@ -58,17 +58,14 @@ PyObject* shim_list_from_i64(std::span<const int64_t> values) {
 }
 
 PyObject* shim_list_from_u8(std::span<const uint8_t> values) {
-  PyObject* bytes = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data()),
-                                              Py_ssize_t(values.size()));
+  PyObject* bytes = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data()), Py_ssize_t(values.size()));
   if (bytes == nullptr) return nullptr;
   PyObject* list = PySequence_List(bytes);
   Py_DECREF(bytes);
   return list;
 }
 
-Py_ssize_t shim_seq_length(PyObject* seq) {
-  return PyList_Check(seq) ? PyList_Size(seq) : PyTuple_Size(seq);
-}
+Py_ssize_t shim_seq_length(PyObject* seq) { return PyList_Check(seq) ? PyList_Size(seq) : PyTuple_Size(seq); }
 
 PyObject* shim_seq_item(PyObject* seq, Py_ssize_t index) {
   if (PyList_Check(seq)) return PyList_GetItem(seq, index);

@@ -24,11 +24,11 @@
 #include <vector>
 
 #include "binding/convert.hpp"
+#include "binding/python.hpp"
+#include "binding/shim.hpp"
 #include "common/int_list.hpp"
 #include "common/memory.hpp"
 #include "common/panic.hpp"
-#include "binding/python.hpp"
-#include "binding/shim.hpp"
 
 namespace nimbic::binding {
 
@@ -90,9 +90,7 @@ using ParamOf = Param<std::remove_cvref_t<T>>;
 // ---- results ----------------------------------------------------------------
 
 inline PyObject* to_py(int64_t value) { return PyLong_FromLongLong(value); }
-inline PyObject* to_py(const std::string& s) {
-  return PyUnicode_FromStringAndSize(s.data(), Py_ssize_t(s.size()));
-}
+inline PyObject* to_py(const std::string& s) { return PyUnicode_FromStringAndSize(s.data(), Py_ssize_t(s.size())); }
 // A list that cannot fit in memory raises MemoryError before it is started.
 inline PyObject* to_py(const std::vector<double>& v) {
   check_allocatable(Count(v.size()) * kListItemBytes);
@@ -178,8 +176,7 @@ PyObject* invoke(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Pre
           missing_arg(name, params[I]);
           return false;
         }
-        return ParamOf<std::tuple_element_t<I, ArgTuple>>::convert(slots[I], name, params[I],
-                                                                     std::get<I>(values));
+        return ParamOf<std::tuple_element_t<I, ArgTuple>>::convert(slots[I], name, params[I], std::get<I>(values));
       }() && ...);
       if (!ok) return nullptr;
       using R = typename Signature<decltype(F)>::Result;
@@ -187,8 +184,7 @@ PyObject* invoke(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Pre
         F(prefix..., ParamOf<std::tuple_element_t<I, ArgTuple>>::pass(std::get<I>(values))...);
         Py_RETURN_NONE;
       } else {
-        return result_to_py(
-            F(prefix..., ParamOf<std::tuple_element_t<I, ArgTuple>>::pass(std::get<I>(values))...));
+        return result_to_py(F(prefix..., ParamOf<std::tuple_element_t<I, ArgTuple>>::pass(std::get<I>(values))...));
       }
     }(std::make_index_sequence<N>{});
   } catch (...) {

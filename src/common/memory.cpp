@@ -8,7 +8,7 @@ namespace nimbic {
 
 Count memory_bytes() {
   static const Count total = [] {
-    struct sysinfo info {};
+    struct sysinfo info{};
     if (sysinfo(&info) != 0) return Count(1) << 62;
     return (Count(info.totalram) + Count(info.totalswap)) * Count(info.mem_unit);
   }();

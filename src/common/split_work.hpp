@@ -21,8 +21,8 @@
 namespace nimbic {
 
 struct SplitPolicy {
-  unsigned threads = 0;                    // 0: the cores the process may use
-  uint64_t min_work = uint64_t(1) << 20;   // less work than this runs on one thread
+  unsigned threads = 0;                   // 0: the cores the process may use
+  uint64_t min_work = uint64_t(1) << 20;  // less work than this runs on one thread
 };
 
 // The calling thread's policy: the default unless a ScopedSplitPolicy is alive.
@@ -56,9 +56,7 @@ void split_work(uint64_t count, uint64_t item_work, uint64_t align, Body&& body)
     return;
   }
   const uint64_t units = count / align;
-  auto bound = [&](unsigned p) {
-    return p == parts ? count : align * uint64_t((unsigned __int128)units * p / parts);
-  };
+  auto bound = [&](unsigned p) { return p == parts ? count : align * uint64_t((unsigned __int128)units * p / parts); };
   std::vector<std::thread> workers;
   workers.reserve(parts - 1);
   struct Join {

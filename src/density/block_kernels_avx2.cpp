@@ -28,8 +28,8 @@ struct Walk {
   uint64_t limit = 0;        // 2^(2n)
   uint64_t lane_floats = 0;  // float distance of the upper lanes
   uint64_t step_floats[4] = {0, 0, 0, 0};
-  bool contiguous = false;   // lane == 1
-  int pairs = 1;             // W
+  bool contiguous = false;  // lane == 1
+  int pairs = 1;            // W
 };
 
 bool plan_walk(const BlockLayout& layout, Walk& walk) {
@@ -75,8 +75,7 @@ NIMBIC_AVX2 inline void store_pair(double* p, uint64_t lane_floats, __m256d x) {
 
 // D is the block size when known at compile time (the common 4 and 16), else 0.
 template <size_t D, size_t W, bool Contiguous>
-NIMBIC_AVX2 void permute_walk(double* rho, const BlockLayout& layout, const Walk& w,
-                                                  const int64_t* source) {
+NIMBIC_AVX2 void permute_walk(double* rho, const BlockLayout& layout, const Walk& w, const int64_t* source) {
   const size_t size = D ? D : layout.offsets.size();
   const uint64_t* off = layout.offsets.data();
   const uint64_t fixed = w.fixed, limit = w.limit, lane = w.lane_floats;
@@ -86,8 +85,7 @@ NIMBIC_AVX2 void permute_walk(double* rho, const BlockLayout& layout, const Walk
     for (size_t e = 0; e < size; ++e)
       for (size_t k = 0; k < W; ++k) x[e][k] = load_pair<Contiguous>(rho + 2 * (v | off[e]) + step[k], lane);
     for (size_t e = 0; e < size; ++e)
-      for (size_t k = 0; k < W; ++k)
-        store_pair<Contiguous>(rho + 2 * (v | off[e]) + step[k], lane, x[source[e]][k]);
+      for (size_t k = 0; k < W; ++k) store_pair<Contiguous>(rho + 2 * (v | off[e]) + step[k], lane, x[source[e]][k]);
   }
 }
 
@@ -104,8 +102,8 @@ void permute_walk(double* rho, const BlockLayout& layout, const Walk& w, const i
 // The map as a dense D x D table whose zero entries are skipped: every block
 // takes the same branches, so they are predicted.
 template <size_t D, size_t W, bool Contiguous, bool Real>
-NIMBIC_AVX2 void map_walk(double* rho, const BlockLayout& layout, const Walk& w,
-                                              const uint8_t* nonzero, const double* coefficients) {
+NIMBIC_AVX2 void map_walk(double* rho, const BlockLayout& layout, const Walk& w, const uint8_t* nonzero,
+                          const double* coefficients) {
   const size_t size = D ? D : layout.offsets.size();
   const uint64_t* off = layout.offsets.data();
   const uint64_t fixed = w.fixed, limit = w.limit, lane = w.lane_floats;

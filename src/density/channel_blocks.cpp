@@ -3,8 +3,8 @@
 // the block B, accumulate (K_k B) K_k^dagger over k, scatter the sum back.
 #include <algorithm>
 
-#include "density/channels.hpp"
 #include "common/qubits.hpp"
+#include "density/channels.hpp"
 
 namespace nimbic::density {
 

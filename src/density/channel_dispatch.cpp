@@ -7,11 +7,11 @@
 #include <string>
 
 #include "common/panic.hpp"
+#include "common/qubits.hpp"
+#include "density/block_kernels.hpp"
 #include "density/channels.hpp"
 #include "density/density_layout.hpp"
-#include "density/block_kernels.hpp"
 #include "density/superoperator.hpp"
-#include "common/qubits.hpp"
 
 namespace nimbic::density {
 

@@ -4,8 +4,8 @@
 
 #include "common/memory.hpp"
 #include "common/panic.hpp"
-#include "density/density_layout.hpp"
 #include "common/qubits.hpp"
+#include "density/density_layout.hpp"
 
 namespace nimbic::density {
 
@@ -41,7 +41,7 @@ uint64_t next_matching(uint64_t lo, uint64_t mask, uint64_t pattern, int64_t bit
   const uint64_t free_bits = all & ~mask;
   const uint64_t differ = (lo ^ pattern) & mask;
   if (differ == 0) return lo;
-  const int h = 63 - __builtin_clzll(differ);  // highest differing target bit
+  const int h = 63 - __builtin_clzll(differ);   // highest differing target bit
   const uint64_t low = (uint64_t(2) << h) - 1;  // bits h and below
   const uint64_t kept = lo & free_bits & ~low;
   // The pattern is larger at h: keep lo's free bits above h, clear the rest.
@@ -102,14 +102,14 @@ void check_density_collapse(std::span<const double> rho, std::span<const int64_t
   // ...then the result is allocated and the outcome's block is read row by row.
   if (density_floats(n) == INT64_MAX) panic_out_of_memory();
   if (ob.valid) {
-    const uint64_t e = next_matching(uint64_t(len) / 2, (ob.mask << n) | ob.mask,
-                                     (ob.pattern << n) | ob.pattern, 2 * n);
+    const uint64_t e =
+        next_matching(uint64_t(len) / 2, (ob.mask << n) | ob.mask, (ob.pattern << n) | ob.pattern, 2 * n);
     if (e != kNone) panic_get(int64_t(2 * e) >= len ? int64_t(2 * e) : int64_t(2 * e + 1), len);
   }
 }
 
-std::vector<double> density_collapse(std::span<const double> rho, std::span<const int64_t> targets,
-                                     int64_t outcome, int64_t num_qubits) {
+std::vector<double> density_collapse(std::span<const double> rho, std::span<const int64_t> targets, int64_t outcome,
+                                     int64_t num_qubits) {
   const int64_t n = num_qubits;
   if (n < 0 || n > 63) return {};
   check_density_collapse(rho, targets, outcome, n);

@@ -16,8 +16,8 @@ std::vector<double> density_probabilities(std::span<const double> rho, std::span
 
 // P rho P / tr(P rho P) for the projector P onto `outcome`, as a new matrix;
 // all zeros when the outcome has probability <= 0 or lies outside [0, 2^k).
-std::vector<double> density_collapse(std::span<const double> rho, std::span<const int64_t> targets,
-                                     int64_t outcome, int64_t num_qubits);
+std::vector<double> density_collapse(std::span<const double> rho, std::span<const int64_t> targets, int64_t outcome,
+                                     int64_t num_qubits);
 
 // The errors `density_collapse` raises for these arguments (0 <= n <= 63),
 // without building its result.

@@ -5,8 +5,8 @@
 
 #include "common/memory.hpp"
 #include "common/panic.hpp"
-#include "density/density_layout.hpp"
 #include "common/qubits.hpp"
+#include "density/density_layout.hpp"
 
 namespace nimbic::density {
 
@@ -35,8 +35,8 @@ void check_sandwich_reads(std::span<const double> a, std::span<const double> u, 
 }
 
 [[noreturn]] void panic_slice(int64_t lo, int64_t hi, int64_t len) {
-  panic("array.slice: slice bounds out of range (lo,hi,a.len):" + std::to_string(lo) + ", " +
-        std::to_string(hi) + ", " + std::to_string(len));
+  panic("array.slice: slice bounds out of range (lo,hi,a.len):" + std::to_string(lo) + ", " + std::to_string(hi) +
+        ", " + std::to_string(len));
 }
 
 }  // namespace
@@ -88,8 +88,7 @@ std::vector<double> sandwich(std::span<const double> a, std::span<const double> 
   return r;
 }
 
-std::vector<double> channel(std::span<const double> rho, std::span<const double> ops, int64_t num_ops,
-                            int64_t dim) {
+std::vector<double> channel(std::span<const double> rho, std::span<const double> ops, int64_t num_ops, int64_t dim) {
   const int64_t s = square_matrix_floats(dim);
   if (s == 0) return {};  // dim 0: every term is empty
   // Each term's errors in order (its slice, its sandwich's reads, adding an

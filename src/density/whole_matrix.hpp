@@ -24,8 +24,7 @@ std::vector<double> sandwich(std::span<const double> a, std::span<const double> 
 
 // sum over k in order of sandwich(rho, K_k, dim), K_k the k-th slice of
 // 2*dim^2 floats of ops; the zero matrix for num_ops <= 0.
-std::vector<double> channel(std::span<const double> rho, std::span<const double> ops, int64_t num_ops,
-                            int64_t dim);
+std::vector<double> channel(std::span<const double> rho, std::span<const double> ops, int64_t num_ops, int64_t dim);
 
 // The op_dim x op_dim operator on `targets` (op_dim = 2^k) tensored with the
 // identity on the other qubits, as a 2^n x 2^n matrix.

@@ -112,7 +112,8 @@ std::vector<double> simultaneous_diag(std::span<const double> real, std::span<co
     if (k >= 2) {
       s.assign(k * k, 0.0);
       for (size_t x = 0; x < k; ++x)
-        for (size_t y = 0; y < k; ++y) s[x * k + y] = quadratic_form(q.data(), imag, m, order[start + x], order[start + y]);
+        for (size_t y = 0; y < k; ++y)
+          s[x * k + y] = quadratic_form(q.data(), imag, m, order[start + x], order[start + y]);
       const std::vector<double> sub = jacobi_eig(s, int64_t(k));
       const double* w = sub.data() + k;
       mixed.assign(m * k, 0.0);

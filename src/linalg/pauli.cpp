@@ -163,9 +163,8 @@ std::vector<double> pauli_expansion(std::span<const double> matrix, int64_t num_
     }
   }
   if (!bad.empty()) {
-    std::sort(bad.begin(), bad.end(), [d](uint64_t x, uint64_t y) {
-      return std::pair(x % d, x / d) < std::pair(y % d, y / d);
-    });
+    std::sort(bad.begin(), bad.end(),
+              [d](uint64_t x, uint64_t y) { return std::pair(x % d, x / d) < std::pair(y % d, y / d); });
     add_non_finite_terms(matrix, out, n, bad);
   }
   const double scale = double(d);

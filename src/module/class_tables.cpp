@@ -67,9 +67,7 @@ PyObject* create_native_tableau_type() {
   return binding::NativeClass<NativeTableauTraits>::create(native_tableau_methods());
 }
 
-PyObject* create_native_state_type() {
-  return binding::NativeClass<NativeStateTraits>::create(native_state_methods());
-}
+PyObject* create_native_state_type() { return binding::NativeClass<NativeStateTraits>::create(native_state_methods()); }
 
 PyObject* create_native_density_type() {
   return binding::NativeClass<NativeDensityTraits>::create(native_density_methods());

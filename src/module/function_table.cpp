@@ -8,15 +8,15 @@
 #include "binding/wrapper.hpp"
 #include "density/density_measurement.hpp"
 #include "density/native_density.hpp"
-#include "stabilizer/clifford_batch.hpp"
+#include "density/whole_matrix.hpp"
 #include "linalg/complex_matrix.hpp"
 #include "linalg/elimination.hpp"
 #include "linalg/jacobi.hpp"
 #include "linalg/kron_factor.hpp"
 #include "linalg/pauli.hpp"
-#include "stabilizer/state_vector.hpp"
-#include "density/whole_matrix.hpp"
+#include "stabilizer/clifford_batch.hpp"
 #include "stabilizer/native_tableau.hpp"
+#include "stabilizer/state_vector.hpp"
 #include "statevector/gates.hpp"
 #include "statevector/measurement.hpp"
 #include "statevector/native_state.hpp"
@@ -125,19 +125,21 @@ PyMethodDef* module_functions() {
 PyMethodDef* native_state_methods() {
   namespace sv = statevector;
   static std::vector<PyMethodDef> table = {
-      method<&sv::NativeState::set_amplitudes>("set_amplitudes", {"values"},
-                                  "set_amplitudes overwrites the state with `values` (interleaved complex)."),
+      method<&sv::NativeState::set_amplitudes>(
+          "set_amplitudes", {"values"}, "set_amplitudes overwrites the state with `values` (interleaved complex)."),
       method<&sv::NativeState::apply_gate>("apply_gate", {"gate", "targets"},
-                              "apply_gate applies a gate matrix to `targets`, in place."),
+                                           "apply_gate applies a gate matrix to `targets`, in place."),
       method<&sv::NativeState::reset>("reset", {}, "reset sets the state to `|0...0>` without building a Python list."),
       method<&sv::NativeState::set_zero_state>("set_zero_state", {},
-                                  "set_zero_state sets a freshly created (zeroed) state to `|0...0>`."),
-      method<&sv::NativeState::amplitudes>("amplitudes", {}, "amplitudes returns the state as an interleaved complex buffer."),
-      method<&sv::NativeState::probabilities>("probabilities", {"targets"},
-                                 "probabilities returns the probability of each outcome of measuring `targets`."),
+                                               "set_zero_state sets a freshly created (zeroed) state to `|0...0>`."),
+      method<&sv::NativeState::amplitudes>("amplitudes", {},
+                                           "amplitudes returns the state as an interleaved complex buffer."),
+      method<&sv::NativeState::probabilities>(
+          "probabilities", {"targets"},
+          "probabilities returns the probability of each outcome of measuring `targets`."),
       method<&sv::NativeState::measure>("measure", {"targets", "u"},
-                           "measure samples `targets` with a uniform draw `u` in [0, 1), collapses the\n"
-                           "state and returns the outcome."),
+                                        "measure samples `targets` with a uniform draw `u` in [0, 1), collapses the\n"
+                                        "state and returns the outcome."),
   };
   static PyMethodDef* sealed_table = seal(table);
   return sealed_table;
@@ -147,17 +149,21 @@ PyMethodDef* native_density_methods() {
   using density::NativeDensity;
   static std::vector<PyMethodDef> table = {
       method<&NativeDensity::set_from_amplitudes>(
-          "set_from_amplitudes", {"values"}, "set_from_amplitudes sets the density matrix to `|psi><psi|` of `values`."),
-      method<&NativeDensity::apply_channel>("apply_channel", {"operators", "num_operators", "targets"},
-                                            "apply_channel applies the Kraus operators in `operators` (concatenated) to\n"
-                                            "`targets`: `rho -> sum_i K_i rho K_i^dagger`."),
-      method<&NativeDensity::reset>("reset", {}, "reset sets the density matrix to `|0...0><0...0|` without a Python list."),
-      method<&NativeDensity::set_zero_state>("set_zero_state", {},
-                                             "set_zero_state sets a freshly created (zeroed) density matrix to `|0><0|`."),
-      method<&NativeDensity::density_matrix>("density_matrix", {},
-                                             "density_matrix returns the density matrix as an interleaved complex buffer."),
-      method<&NativeDensity::probabilities>("probabilities", {"targets"},
-                                            "probabilities returns the probability of each outcome of measuring `targets`."),
+          "set_from_amplitudes", {"values"},
+          "set_from_amplitudes sets the density matrix to `|psi><psi|` of `values`."),
+      method<&NativeDensity::apply_channel>(
+          "apply_channel", {"operators", "num_operators", "targets"},
+          "apply_channel applies the Kraus operators in `operators` (concatenated) to\n"
+          "`targets`: `rho -> sum_i K_i rho K_i^dagger`."),
+      method<&NativeDensity::reset>("reset", {},
+                                    "reset sets the density matrix to `|0...0><0...0|` without a Python list."),
+      method<&NativeDensity::set_zero_state>(
+          "set_zero_state", {}, "set_zero_state sets a freshly created (zeroed) density matrix to `|0><0|`."),
+      method<&NativeDensity::density_matrix>(
+          "density_matrix", {}, "density_matrix returns the density matrix as an interleaved complex buffer."),
+      method<&NativeDensity::probabilities>(
+          "probabilities", {"targets"},
+          "probabilities returns the probability of each outcome of measuring `targets`."),
       method<&NativeDensity::measure>("measure", {"targets", "u"},
                                       "measure samples `targets` with a uniform draw `u` in [0, 1), collapses the\n"
                                       "state and returns the outcome."),

@@ -88,8 +88,8 @@ IntList clifford_run(std::span<const int64_t> instructions, int64_t n, std::span
   const MeasurementProgram prog = compile_measurements(instructions, n);
   std::vector<int64_t> offsets(size_t(m), 0);
   for (int64_t k = 0; k < m; ++k)
-    offsets[size_t(k)] = int64_t(prog.constant[size_t(k)]) ^
-                         (k < int64_t(invert_mask.size()) ? invert_mask[size_t(k)] : 0);
+    offsets[size_t(k)] =
+        int64_t(prog.constant[size_t(k)]) ^ (k < int64_t(invert_mask.size()) ? invert_mask[size_t(k)] : 0);
   if (small) {
     const std::vector<uint8_t> bytes(offsets.begin(), offsets.end());
     sample_repetitions(prog, bytes, seeded, repetitions, out.small.data());

@@ -15,7 +15,7 @@ IntList clifford_tableau(std::span<const int64_t> instructions, int64_t num_qubi
 
 // repetitions rows of M measured bits (M = number of code-9 instructions),
 // entry k of a row XORed with invert_mask[k] when the mask has one.
-IntList clifford_run(std::span<const int64_t> instructions, int64_t num_qubits,
-                     std::span<const int64_t> invert_mask, int64_t repetitions, int64_t seed);
+IntList clifford_run(std::span<const int64_t> instructions, int64_t num_qubits, std::span<const int64_t> invert_mask,
+                     int64_t repetitions, int64_t seed);
 
 }  // namespace nimbic::stabilizer

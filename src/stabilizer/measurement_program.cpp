@@ -31,9 +31,7 @@ uint64_t exclusive_prefix_parity(uint64_t v) {
 // signs never reach an outcome and are not kept exact here.
 class SymbolicTableau {
  public:
-  explicit SymbolicTableau(int64_t n) : t_(n), n_(n), half_(t_.half_words()) {
-    forms_.assign(size_t(n_ * stride_), 0);
-  }
+  explicit SymbolicTableau(int64_t n) : t_(n), n_(n), half_(t_.half_words()) { forms_.assign(size_t(n_ * stride_), 0); }
 
   PackedTableau& tableau() { return t_; }
   int64_t variables() const { return variables_; }

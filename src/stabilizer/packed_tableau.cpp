@@ -34,7 +34,7 @@ PackedTableau::PackedTableau(int64_t num_qubits) : n_(num_qubits), half_((num_qu
 // composite gate applies its steps word by word.
 
 void PackedTableau::hadamard(int64_t a) {
-  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict rr = r();
+  uint64_t* __restrict xa = x(a), * __restrict za = z(a), * __restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     rr[w] ^= xa[w] & za[w];
     std::swap(xa[w], za[w]);
@@ -42,7 +42,7 @@ void PackedTableau::hadamard(int64_t a) {
 }
 
 void PackedTableau::phase(int64_t a) {
-  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict rr = r();
+  uint64_t* __restrict xa = x(a), * __restrict za = z(a), * __restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     rr[w] ^= xa[w] & za[w];
     za[w] ^= xa[w];
@@ -51,7 +51,7 @@ void PackedTableau::phase(int64_t a) {
 
 // Three phase steps: the sign flips where x = 1 and z = 0, then z ^= x.
 void PackedTableau::phase_dagger(int64_t a) {
-  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict rr = r();
+  uint64_t* __restrict xa = x(a), * __restrict za = z(a), * __restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     rr[w] ^= xa[w] & ~za[w];
     za[w] ^= xa[w];
@@ -70,7 +70,7 @@ void PackedTableau::flip_signs_y(int64_t a) {
 }
 
 void PackedTableau::cnot(int64_t a, int64_t b) {
-  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict xb = x(b), *__restrict zb = z(b), *__restrict rr = r();
+  uint64_t* __restrict xa = x(a), * __restrict za = z(a), * __restrict xb = x(b), * __restrict zb = z(b), * __restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     rr[w] ^= xa[w] & zb[w] & ~(xb[w] ^ za[w]);
     xb[w] ^= xa[w];
@@ -79,7 +79,7 @@ void PackedTableau::cnot(int64_t a, int64_t b) {
 }
 
 void PackedTableau::cz(int64_t a, int64_t b) {
-  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict xb = x(b), *__restrict zb = z(b), *__restrict rr = r();
+  uint64_t* __restrict xa = x(a), * __restrict za = z(a), * __restrict xb = x(b), * __restrict zb = z(b), * __restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     uint64_t s = rr[w], x1 = xa[w], z1 = za[w], x2 = xb[w], z2 = zb[w];
     s ^= x2 & z2;  // Hadamard on b
@@ -97,7 +97,7 @@ void PackedTableau::cz(int64_t a, int64_t b) {
 }
 
 void PackedTableau::swap(int64_t a, int64_t b) {
-  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict xb = x(b), *__restrict zb = z(b), *__restrict rr = r();
+  uint64_t* __restrict xa = x(a), * __restrict za = z(a), * __restrict xb = x(b), * __restrict zb = z(b), * __restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     uint64_t s = rr[w], x1 = xa[w], z1 = za[w], x2 = xb[w], z2 = zb[w];
     s ^= x1 & z2 & ~(x2 ^ z1);  // CNOT a -> b
@@ -119,23 +119,41 @@ void PackedTableau::swap(int64_t a, int64_t b) {
 
 void PackedTableau::apply(int64_t code, int64_t a, int64_t b) {
   switch (code) {
-    case instr_h: hadamard(a); break;
-    case instr_s: phase(a); break;
-    case instr_sdg: phase_dagger(a); break;
-    case instr_x: flip_signs(z(a)); break;
-    case instr_y: flip_signs_y(a); break;
-    case instr_z: flip_signs(x(a)); break;
-    case instr_cnot: cnot(a, b); break;
-    case instr_cz: cz(a, b); break;
-    case instr_swap: swap(a, b); break;
-    default: break;
+    case instr_h:
+      hadamard(a);
+      break;
+    case instr_s:
+      phase(a);
+      break;
+    case instr_sdg:
+      phase_dagger(a);
+      break;
+    case instr_x:
+      flip_signs(z(a));
+      break;
+    case instr_y:
+      flip_signs_y(a);
+      break;
+    case instr_z:
+      flip_signs(x(a));
+      break;
+    case instr_cnot:
+      cnot(a, b);
+      break;
+    case instr_cz:
+      cz(a, b);
+      break;
+    case instr_swap:
+      swap(a, b);
+      break;
+    default:
+      break;
   }
 }
 
 // Bit columns (one per qubit, `words()` words each) into the byte rows of
 // the flattened tableau, 64 rows by 64 qubits at a time.
-void PackedTableau::write_half_bits(const std::vector<uint64_t>& bits, int64_t column_offset,
-                                    uint8_t* out) const {
+void PackedTableau::write_half_bits(const std::vector<uint64_t>& bits, int64_t column_offset, uint8_t* out) const {
   const int64_t width = 2 * n_ + 1;
   uint64_t block[64];
   for (int64_t half = 0; half < 2; ++half) {
@@ -143,8 +161,7 @@ void PackedTableau::write_half_bits(const std::vector<uint64_t>& bits, int64_t c
       const int64_t first_row = w * 64, rows = std::min<int64_t>(64, n_ - first_row);
       for (int64_t q0 = 0; q0 < n_; q0 += 64) {
         const int64_t cols = std::min<int64_t>(64, n_ - q0);
-        for (int64_t k = 0; k < 64; ++k)
-          block[k] = k < cols ? bits[size_t((q0 + k) * words() + half * half_ + w)] : 0;
+        for (int64_t k = 0; k < 64; ++k) block[k] = k < cols ? bits[size_t((q0 + k) * words() + half * half_ + w)] : 0;
         transpose64(block);
         for (int64_t b = 0; b < rows; ++b) {
           spread_bits(block[b], cols, out + (half * n_ + first_row + b) * width + column_offset + q0);

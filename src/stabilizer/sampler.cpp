@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "common/cpu_features.hpp"
 #include "stabilizer/bit_matrix.hpp"
 #include "stabilizer/wyrand.hpp"
-#include "common/cpu_features.hpp"
 
 namespace nimbic::stabilizer {
 
@@ -37,8 +37,7 @@ void sample_rows_scalar(const MeasurementProgram& prog, const Out* offsets, uint
   for (int64_t rep = first; rep < first + count; ++rep) {
     const uint64_t base = repetition_base(seeded, m, rep);
     std::fill(vars.begin(), vars.end(), 0);
-    for (int64_t v = 0; v < nr; ++v)
-      vars[size_t(v / 64)] |= (WyRand::mix(base + step[size_t(v)]) >> 63) << (v % 64);
+    for (int64_t v = 0; v < nr; ++v) vars[size_t(v / 64)] |= (WyRand::mix(base + step[size_t(v)]) >> 63) << (v % 64);
     Out* row = out + rep * m;
     for (int64_t k = 0; k < m; ++k) {
       uint64_t bit = 0;
@@ -54,8 +53,8 @@ void sample_rows_scalar(const MeasurementProgram& prog, const Out* offsets, uint
 // Bit-sliced path: 64 repetitions at a time, bit r of a word belonging to
 // repetition first+r. Each outcome word is the XOR of its variables' words;
 // 64 x 64 transposes then turn outcome words into the byte rows.
-void sample_rows_sliced(const MeasurementProgram& prog, const uint8_t* offsets,
-                        uint64_t seeded, int64_t first, int64_t count, uint8_t* out) {
+void sample_rows_sliced(const MeasurementProgram& prog, const uint8_t* offsets, uint64_t seeded, int64_t first,
+                        int64_t count, uint8_t* out) {
   const int64_t m = prog.num_measurements, nr = prog.num_random;
   const std::vector<uint64_t> step = draw_steps(prog);
   const int64_t m_padded = (m + 63) / 64 * 64;
@@ -131,9 +130,8 @@ void run_split(int64_t repetitions, int64_t entries_per_rep, Fill&& fill) {
 
 void sample_repetitions(const MeasurementProgram& prog, std::span<const uint8_t> offsets, uint64_t seeded,
                         int64_t repetitions, uint8_t* out) {
-  run_split(repetitions, prog.num_measurements, [&](int64_t first, int64_t count) {
-    sample_rows_sliced(prog, offsets.data(), seeded, first, count, out);
-  });
+  run_split(repetitions, prog.num_measurements,
+            [&](int64_t first, int64_t count) { sample_rows_sliced(prog, offsets.data(), seeded, first, count, out); });
 }
 
 void sample_repetitions_scalar(const MeasurementProgram& prog, std::span<const uint8_t> offsets, uint64_t seeded,

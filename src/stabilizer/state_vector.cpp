@@ -69,7 +69,7 @@ struct ReducedGroup {
 // Requires commuting rows; false when they are dependent.
 bool reduce(std::vector<PauliString> gens, int n, ReducedGroup& out) {
   size_t next = 0;
-  auto eliminate = [&](uint64_t PauliString::*part, size_t from, int bit) {
+  auto eliminate = [&](uint64_t PauliString::* part, size_t from, int bit) {
     const uint64_t m = uint64_t(1) << bit;
     size_t p = next;
     while (p < gens.size() && !(gens[p].*part & m)) ++p;

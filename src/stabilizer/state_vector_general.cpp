@@ -61,7 +61,7 @@ struct SpanBasis {
 SpanBasis span_basis(std::vector<PauliString> v, int n) {
   SpanBasis basis;
   size_t next = 0;
-  auto eliminate = [&](uint64_t PauliString::*part, size_t from, int bit) {
+  auto eliminate = [&](uint64_t PauliString::* part, size_t from, int bit) {
     const uint64_t m = uint64_t(1) << bit;
     size_t p = next;
     while (p < v.size() && !(v[p].*part & m)) ++p;

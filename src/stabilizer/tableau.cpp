@@ -102,16 +102,42 @@ struct Rules {
 
   void apply(int64_t code, int64_t a, int64_t b) {
     switch (code) {
-      case instr_h: hadamard(a); break;
-      case instr_s: phase(a); break;
-      case instr_sdg: phase(a); phase(a); phase(a); break;
-      case instr_x: flip_sign_by(t.z, a); break;
-      case instr_y: flip_sign_by(t.z, a); flip_sign_by(t.x, a); break;
-      case instr_z: flip_sign_by(t.x, a); break;
-      case instr_cnot: cnot(a, b); break;
-      case instr_cz: hadamard(b); cnot(a, b); hadamard(b); break;
-      case instr_swap: cnot(a, b); cnot(b, a); cnot(a, b); break;
-      default: break;
+      case instr_h:
+        hadamard(a);
+        break;
+      case instr_s:
+        phase(a);
+        break;
+      case instr_sdg:
+        phase(a);
+        phase(a);
+        phase(a);
+        break;
+      case instr_x:
+        flip_sign_by(t.z, a);
+        break;
+      case instr_y:
+        flip_sign_by(t.z, a);
+        flip_sign_by(t.x, a);
+        break;
+      case instr_z:
+        flip_sign_by(t.x, a);
+        break;
+      case instr_cnot:
+        cnot(a, b);
+        break;
+      case instr_cz:
+        hadamard(b);
+        cnot(a, b);
+        hadamard(b);
+        break;
+      case instr_swap:
+        cnot(a, b);
+        cnot(b, a);
+        cnot(a, b);
+        break;
+      default:
+        break;
     }
   }
 
@@ -207,8 +233,7 @@ bool holds_rows(const Tableau& t) {
   const int64_t n = t.num_qubits;
   if (n < 0 || n > (int64_t(1) << 30)) return false;
   const int64_t entries = n * (2 * n + 1);
-  return int64_t(t.x.size()) >= entries && int64_t(t.z.size()) >= entries &&
-         int64_t(t.r.size()) >= 2 * n + 1;
+  return int64_t(t.x.size()) >= entries && int64_t(t.z.size()) >= entries && int64_t(t.r.size()) >= 2 * n + 1;
 }
 
 int64_t flat_entries(int64_t num_qubits) {

@@ -1,7 +1,7 @@
 // Single-target kernel: amplitude pairs (i, i + s) with s the target's bit.
+#include "common/qubits.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/gates.hpp"
-#include "common/qubits.hpp"
 
 namespace nimbic::statevector {
 

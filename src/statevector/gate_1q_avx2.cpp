@@ -1,10 +1,10 @@
 // AVX2 single-target kernel: two amplitude pairs per register, the same
 // products and sums as the scalar kernel.
-#include "common/simd_avx2.hpp"
-#include "statevector/gate_kernels.hpp"
 #include "common/qubits.hpp"
-#include "statevector/run_prefetch.hpp"
+#include "common/simd_avx2.hpp"
 #include "common/split_work.hpp"
+#include "statevector/gate_kernels.hpp"
+#include "statevector/run_prefetch.hpp"
 
 #if NIMBIC_X86_SIMD
 
@@ -65,9 +65,8 @@ bool apply_gate_1q_avx2(double* state, int64_t num_qubits, int64_t target, const
   const uint64_t s = qubit_bit(target, num_qubits);
   if (s == 0) return true;
   const uint64_t pairs = uint64_t(1) << (num_qubits - 1);
-  split_work(pairs, 2, 2, [&](unsigned, uint64_t begin, uint64_t end) {
-    run_pairs(state, num_qubits, s, gate, begin, end);
-  });
+  split_work(pairs, 2, 2,
+             [&](unsigned, uint64_t begin, uint64_t end) { run_pairs(state, num_qubits, s, gate, begin, end); });
   return true;
 }
 

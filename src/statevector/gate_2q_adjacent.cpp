@@ -1,12 +1,12 @@
 // Two adjacent targets (q-1, q): groups i, i+s, i+2s, i+3s with s the bit of q.
+#include "common/qubits.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/gates.hpp"
-#include "common/qubits.hpp"
 
 namespace nimbic::statevector {
 
-void apply_gate_2q_adjacent_scalar(double* state, int64_t num_qubits, int64_t high_target,
-                                   const double* gate, const int64_t* perm, const double* sign) {
+void apply_gate_2q_adjacent_scalar(double* state, int64_t num_qubits, int64_t high_target, const double* gate,
+                                   const int64_t* perm, const double* sign) {
   double gr[16], gi[16];
   for (int e = 0; e < 16; ++e) {
     gr[e] = gate[2 * e];

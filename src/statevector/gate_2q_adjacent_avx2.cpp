@@ -1,10 +1,10 @@
 // AVX2 kernel for two adjacent targets: two groups of four amplitudes per
 // register set, the same operations as the scalar kernel.
-#include "common/simd_avx2.hpp"
-#include "statevector/gate_kernels.hpp"
 #include "common/qubits.hpp"
-#include "statevector/run_prefetch.hpp"
+#include "common/simd_avx2.hpp"
 #include "common/split_work.hpp"
+#include "statevector/gate_kernels.hpp"
+#include "statevector/run_prefetch.hpp"
 
 #if NIMBIC_X86_SIMD
 
@@ -29,7 +29,8 @@ NIMBIC_AVX2 inline void apply_group(const Tables& t, const __m256d a[4], __m256d
     for (int r = 0; r < 4; ++r) out[r] = _mm256_setzero_pd();
     for (int c = 0; c < 4; ++c) {
       const __m256d v_swapped = swap_re_im(a[c]);
-      for (int r = 0; r < 4; ++r) out[r] = _mm256_add_pd(out[r], cmul(t.gr[4 * r + c], t.gi[4 * r + c], a[c], v_swapped));
+      for (int r = 0; r < 4; ++r)
+        out[r] = _mm256_add_pd(out[r], cmul(t.gr[4 * r + c], t.gi[4 * r + c], a[c], v_swapped));
     }
   }
 }

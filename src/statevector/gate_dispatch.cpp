@@ -1,8 +1,8 @@
 #include <cmath>
 
 #include "common/panic.hpp"
-#include "statevector/gates.hpp"
 #include "common/qubits.hpp"
+#include "statevector/gates.hpp"
 
 namespace nimbic::statevector {
 
@@ -28,8 +28,8 @@ void apply_gate_into(std::span<double> state, int64_t num_qubits, std::span<cons
   }
 }
 
-std::vector<double> apply_gate(std::vector<double> state, std::span<const double> gate,
-                               int64_t num_qubits, std::span<const int64_t> targets) {
+std::vector<double> apply_gate(std::vector<double> state, std::span<const double> gate, int64_t num_qubits,
+                               std::span<const int64_t> targets) {
   apply_gate_into(state, num_qubits, gate, targets);
   return state;
 }

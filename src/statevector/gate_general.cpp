@@ -2,14 +2,14 @@
 // row of the gate (or move them, for a signed permutation).
 #include <vector>
 
+#include "common/qubits.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/gates.hpp"
-#include "common/qubits.hpp"
 
 namespace nimbic::statevector {
 
-void apply_gate_general_scalar(double* state, int64_t num_qubits, const double* gate,
-                               std::span<const uint64_t> offsets, const int64_t* perm, const double* sign) {
+void apply_gate_general_scalar(double* state, int64_t num_qubits, const double* gate, std::span<const uint64_t> offsets,
+                               const int64_t* perm, const double* sign) {
   const size_t size = offsets.size();
   const uint64_t mask = offsets[size - 1];
   std::vector<double> ar(size), ai(size);
@@ -37,8 +37,7 @@ void apply_gate_general_scalar(double* state, int64_t num_qubits, const double* 
   });
 }
 
-void apply_gate_general(double* state, int64_t num_qubits, const double* gate,
-                        std::span<const int64_t> targets) {
+void apply_gate_general(double* state, int64_t num_qubits, const double* gate, std::span<const int64_t> targets) {
   const std::vector<uint64_t> offsets = group_offsets(targets, num_qubits);
   const size_t size = offsets.size();
   std::vector<double> sign(size, 1.0);

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/simd_avx2.hpp"
-#include "statevector/gate_kernels.hpp"
 #include "common/qubits.hpp"
-#include "statevector/run_prefetch.hpp"
+#include "common/simd_avx2.hpp"
 #include "common/split_work.hpp"
+#include "statevector/gate_kernels.hpp"
+#include "statevector/run_prefetch.hpp"
 
 #if NIMBIC_X86_SIMD
 
@@ -146,8 +146,8 @@ void sweep_all(double* state, int64_t num_qubits, std::span<const uint64_t> offs
 }
 
 template <size_t Size>
-NIMBIC_AVX2 void run_fixed(double* state, int64_t num_qubits, const double* gate,
-                           std::span<const uint64_t> offsets, const int64_t* perm, const double* sign) {
+NIMBIC_AVX2 void run_fixed(double* state, int64_t num_qubits, const double* gate, std::span<const uint64_t> offsets,
+                           const int64_t* perm, const double* sign) {
   Fixed<Size> t;
   for (size_t j = 0; j < Size; ++j) t.off[j] = offsets[j];
   if (perm != nullptr) {

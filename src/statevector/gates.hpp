@@ -16,8 +16,8 @@ void apply_gate_into(std::span<double> state, int64_t num_qubits, std::span<cons
                      std::span<const int64_t> targets);
 
 // Module function: `apply_gate_into` on (a copy of) `state`, returned.
-std::vector<double> apply_gate(std::vector<double> state, std::span<const double> gate,
-                               int64_t num_qubits, std::span<const int64_t> targets);
+std::vector<double> apply_gate(std::vector<double> state, std::span<const double> gate, int64_t num_qubits,
+                               std::span<const int64_t> targets);
 
 // The 4x4 gate with the roles of its two qubits exchanged.
 std::array<double, 32> swap_2q_basis(std::span<const double> gate);
@@ -32,7 +32,6 @@ bool signed_permutation(const double* gate, size_t size, int64_t* perm, double* 
 // floats, targets are distinct and in range, the gate is long enough.
 void apply_gate_1q(double* state, int64_t num_qubits, int64_t target, const double* gate);
 void apply_gate_2q_adjacent(double* state, int64_t num_qubits, int64_t high_target, const double* gate);
-void apply_gate_general(double* state, int64_t num_qubits, const double* gate,
-                        std::span<const int64_t> targets);
+void apply_gate_general(double* state, int64_t num_qubits, const double* gate, std::span<const int64_t> targets);
 
 }  // namespace nimbic::statevector

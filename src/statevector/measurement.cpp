@@ -56,8 +56,7 @@ uint64_t next_with_pattern(uint64_t lo, uint64_t mask, uint64_t pattern, int64_t
 
 }  // namespace
 
-void check_measured_state(std::span<const double> state, std::span<const int64_t> targets,
-                          int64_t num_qubits) {
+void check_measured_state(std::span<const double> state, std::span<const int64_t> targets, int64_t num_qubits) {
   check_targets(targets, num_qubits);
   require_length(int64_t(state.size()), state_floats(num_qubits));
 }
@@ -104,10 +103,14 @@ void accumulate(const double* state, int64_t num_qubits, std::span<const uint64_
       probs[0] = acc;
       return;
     }
-    case 2: return accumulate_fixed<1>(state, num_qubits, offsets, probs);
-    case 4: return accumulate_fixed<2>(state, num_qubits, offsets, probs);
-    case 8: return accumulate_fixed<3>(state, num_qubits, offsets, probs);
-    default: break;
+    case 2:
+      return accumulate_fixed<1>(state, num_qubits, offsets, probs);
+    case 4:
+      return accumulate_fixed<2>(state, num_qubits, offsets, probs);
+    case 8:
+      return accumulate_fixed<3>(state, num_qubits, offsets, probs);
+    default:
+      break;
   }
   const size_t size = offsets.size();
   for_each_group_base(offsets[size - 1], num_qubits, [&](uint64_t b) {
@@ -128,8 +131,8 @@ std::vector<double> state_probabilities(std::span<const double> state, std::span
   return probs;
 }
 
-void collapse_in_place(std::span<double> state, std::span<const int64_t> targets, int64_t outcome,
-                       double probability, int64_t num_qubits) {
+void collapse_in_place(std::span<double> state, std::span<const int64_t> targets, int64_t outcome, double probability,
+                       int64_t num_qubits) {
   const std::vector<uint64_t> offsets = group_offsets(targets, num_qubits);
   const uint64_t mask = offsets.back();
   const uint64_t pattern = offsets[size_t(outcome)];
@@ -156,8 +159,8 @@ void collapse_in_place(std::span<double> state, std::span<const int64_t> targets
   }
 }
 
-std::vector<double> collapse_state(std::span<const double> state, std::span<const int64_t> targets,
-                                   int64_t outcome, int64_t num_qubits) {
+std::vector<double> collapse_state(std::span<const double> state, std::span<const int64_t> targets, int64_t outcome,
+                                   int64_t num_qubits) {
   if (num_qubits < 0 || num_qubits > 62) return {};
   check_targets(targets, num_qubits);
   const size_t k = targets.size();

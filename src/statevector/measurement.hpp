@@ -15,8 +15,8 @@ std::vector<double> state_probabilities(std::span<const double> state, std::span
 
 // The state projected onto `outcome` and renormalised, as a new array; all
 // zeros when the outcome has probability 0 or lies outside [0, 2^k).
-std::vector<double> collapse_state(std::span<const double> state, std::span<const int64_t> targets,
-                                   int64_t outcome, int64_t num_qubits);
+std::vector<double> collapse_state(std::span<const double> state, std::span<const int64_t> targets, int64_t outcome,
+                                   int64_t num_qubits);
 
 // First index whose running sum of probabilities exceeds u, else the last
 // index (-1 for an empty list).
@@ -26,12 +26,11 @@ int64_t sample_outcome(std::span<const double> probabilities, double u);
 // `outcome` in [0, 2^k) in place, given that outcome's probability as
 // state_probabilities computed it: the result is collapse_state's, bit for
 // bit, since that probability is the very sum collapse_state forms.
-void collapse_in_place(std::span<double> state, std::span<const int64_t> targets, int64_t outcome,
-                       double probability, int64_t num_qubits);
+void collapse_in_place(std::span<double> state, std::span<const int64_t> targets, int64_t outcome, double probability,
+                       int64_t num_qubits);
 
 // Checks that `state` holds 2^(n+1) floats for a measurement of n qubits
 // (read order: the probability pass reads every float).
-void check_measured_state(std::span<const double> state, std::span<const int64_t> targets,
-                          int64_t num_qubits);
+void check_measured_state(std::span<const double> state, std::span<const int64_t> targets, int64_t num_qubits);
 
 }  // namespace nimbic::statevector

@@ -4,9 +4,9 @@
 
 #include "common/memory.hpp"
 #include "common/panic.hpp"
+#include "common/qubits.hpp"
 #include "statevector/gates.hpp"
 #include "statevector/measurement.hpp"
-#include "common/qubits.hpp"
 
 namespace nimbic::statevector {
 

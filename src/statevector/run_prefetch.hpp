@@ -28,8 +28,7 @@ class RunPrefetch {
  public:
   // `offsets` are the group offsets, `mask` their OR; runs start at the bases
   // with no bit of `mask | (run - 1)` set (`run` is the lowest bit of `mask`).
-  RunPrefetch(const double* state, int64_t num_qubits, std::span<const uint64_t> offsets, uint64_t mask,
-              uint64_t run)
+  RunPrefetch(const double* state, int64_t num_qubits, std::span<const uint64_t> offsets, uint64_t mask, uint64_t run)
       : state_(state), offsets_(offsets), run_(run) {
     if (run < kMinRun || run * 16 > kMaxChunkBytes) return;
     run_mask_ = mask | (run - 1);

@@ -37,10 +37,9 @@ struct RegisterFamily {
   RegisterFamily(const char* name, FamilyBody body);
 };
 
-#define NIMBIC_CHECK_FAMILY(name)                                               \
-  static void name##_family(::nimbic::checks::Context&);                        \
-  static const ::nimbic::checks::RegisterFamily name##_registration(#name,      \
-                                                                   name##_family); \
+#define NIMBIC_CHECK_FAMILY(name)                                                          \
+  static void name##_family(::nimbic::checks::Context&);                                   \
+  static const ::nimbic::checks::RegisterFamily name##_registration(#name, name##_family); \
   static void name##_family(::nimbic::checks::Context& ctx)
 
 // Inputs drawn from a fixed seed: mostly ordinary numbers in [-1, 1), with

@@ -44,39 +44,40 @@ std::string describe(const char* kernel, int64_t n, const std::vector<int64_t>& 
 
 NIMBIC_CHECK_FAMILY(density_map) {
   Random rng(20240611);
-  for_each_shape(rng, [&](int64_t n, int64_t k, int trial, const std::vector<int64_t>& targets,
-                          const std::vector<double>& rho) {
-    const BlockLayout layout = block_layout(targets, n);
-    const SparseMap map = random_map(rng, k, trial % 2 == 0);
-    std::vector<double> scalar = rho, vector = rho;
-    map_blocks_scalar(scalar.data(), layout, map);
-    if (map_blocks_avx2(vector.data(), layout, map))
-      ctx.same_bits(scalar, vector, describe(map.real ? "map real" : "map complex", n, targets));
-  });
+  for_each_shape(
+      rng, [&](int64_t n, int64_t k, int trial, const std::vector<int64_t>& targets, const std::vector<double>& rho) {
+        const BlockLayout layout = block_layout(targets, n);
+        const SparseMap map = random_map(rng, k, trial % 2 == 0);
+        std::vector<double> scalar = rho, vector = rho;
+        map_blocks_scalar(scalar.data(), layout, map);
+        if (map_blocks_avx2(vector.data(), layout, map))
+          ctx.same_bits(scalar, vector, describe(map.real ? "map real" : "map complex", n, targets));
+      });
 }
 
 NIMBIC_CHECK_FAMILY(density_permutation) {
   Random rng(20240612);
-  for_each_shape(rng, [&](int64_t n, int64_t, int, const std::vector<int64_t>& targets,
-                          const std::vector<double>& rho) {
-    const BlockLayout layout = block_layout(targets, n);
-    std::vector<int64_t> source(layout.offsets.size());
-    for (int64_t& s : source) s = int64_t(rng.below(source.size()));  // need not be a bijection
-    std::vector<double> scalar = rho, vector = rho;
-    permute_blocks_scalar(scalar.data(), layout, source);
-    if (permute_blocks_avx2(vector.data(), layout, source))
-      ctx.same_bits(scalar, vector, describe("permute", n, targets));
-  });
+  for_each_shape(rng,
+                 [&](int64_t n, int64_t, int, const std::vector<int64_t>& targets, const std::vector<double>& rho) {
+                   const BlockLayout layout = block_layout(targets, n);
+                   std::vector<int64_t> source(layout.offsets.size());
+                   for (int64_t& s : source) s = int64_t(rng.below(source.size()));  // need not be a bijection
+                   std::vector<double> scalar = rho, vector = rho;
+                   permute_blocks_scalar(scalar.data(), layout, source);
+                   if (permute_blocks_avx2(vector.data(), layout, source))
+                     ctx.same_bits(scalar, vector, describe("permute", n, targets));
+                 });
 }
 
 NIMBIC_CHECK_FAMILY(density_diagonal) {
   Random rng(20240613);
-  for_each_shape(rng, [&](int64_t n, int64_t k, int, const std::vector<int64_t>& targets,
-                          const std::vector<double>& rho) {
-    const int64_t d = int64_t(1) << k;
-    const RowFactors rows = row_factors(rng.floats(size_t(2 * d * d)), targets, n);
-    std::vector<double> scalar = rho, vector = rho;
-    scale_rows_scalar(scalar.data(), rows);
-    if (scale_rows_avx2(vector.data(), rows)) ctx.same_bits(scalar, vector, describe("scale rows", n, targets));
-  });
+  for_each_shape(rng,
+                 [&](int64_t n, int64_t k, int, const std::vector<int64_t>& targets, const std::vector<double>& rho) {
+                   const int64_t d = int64_t(1) << k;
+                   const RowFactors rows = row_factors(rng.floats(size_t(2 * d * d)), targets, n);
+                   std::vector<double> scalar = rho, vector = rho;
+                   scale_rows_scalar(scalar.data(), rows);
+                   if (scale_rows_avx2(vector.data(), rows))
+                     ctx.same_bits(scalar, vector, describe("scale rows", n, targets));
+                 });
 }

@@ -96,8 +96,7 @@ NIMBIC_CHECK_FAMILY(statevector_general) {
           for_each_thread_count([&](unsigned threads) {
             std::vector<double> got = state;
             if (apply_gate_general_avx2(got.data(), n, gate.data(), offsets, p, s))
-              ctx.same_bits(want, got,
-                            describe(permutation ? "general permutation" : "general", n, targets, threads));
+              ctx.same_bits(want, got, describe(permutation ? "general permutation" : "general", n, targets, threads));
           });
         }
 }
