@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/memory.hpp"
+#include "common/outcome_bits.hpp"
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
 #include "density/density_layout.hpp"
@@ -10,46 +11,6 @@
 namespace nimbic::density {
 
 namespace {
-
-constexpr uint64_t kNone = UINT64_MAX;
-
-// Bits of the basis index that the targets occupy, and the bits that a
-// valid outcome places on them.
-struct OutcomeBits {
-  uint64_t mask = 0;
-  uint64_t pattern = 0;
-  bool valid = false;
-};
-
-OutcomeBits outcome_bits(std::span<const int64_t> targets, int64_t outcome, int64_t num_qubits) {
-  OutcomeBits ob;
-  const size_t k = targets.size();
-  ob.valid = outcome >= 0 && (k >= 63 || uint64_t(outcome) < (uint64_t(1) << k));
-  for (size_t p = 0; p < k; ++p) {
-    const uint64_t bit = qubit_bit(targets[p], num_qubits);
-    ob.mask |= bit;
-    if (ob.valid && ((uint64_t(outcome) >> (k - 1 - p)) & 1)) ob.pattern |= bit;
-  }
-  return ob;
-}
-
-// Smallest x >= lo below 2^bits (bits <= 63) with (x & mask) == pattern, or
-// kNone.
-uint64_t next_matching(uint64_t lo, uint64_t mask, uint64_t pattern, int64_t bits) {
-  const uint64_t all = (uint64_t(1) << bits) - 1;
-  if (lo > all) return kNone;
-  const uint64_t free_bits = all & ~mask;
-  const uint64_t differ = (lo ^ pattern) & mask;
-  if (differ == 0) return lo;
-  const int h = 63 - __builtin_clzll(differ);   // highest differing target bit
-  const uint64_t low = (uint64_t(2) << h) - 1;  // bits h and below
-  const uint64_t kept = lo & free_bits & ~low;
-  // The pattern is larger at h: keep lo's free bits above h, clear the rest.
-  if (pattern & (uint64_t(1) << h)) return pattern | kept;
-  // Smaller at h: carry into the lowest free bit above h that lo leaves clear.
-  const uint64_t next = ((kept | ~free_bits | low) + 1) & free_bits;
-  return next == 0 ? kNone : (pattern | next);
-}
 
 // Sum of the real parts of the diagonal entries with the outcome's pattern.
 double outcome_weight(const double* rho, const OutcomeBits& ob, int64_t num_qubits) {
@@ -96,7 +57,7 @@ void check_density_collapse(std::span<const double> rho, std::span<const int64_t
     const unsigned __int128 first_missing = (len + stride - 1) / stride;
     if (first_missing < ((unsigned __int128)1 << n)) {
       const uint64_t b = next_matching(uint64_t(first_missing), ob.mask, ob.pattern, n);
-      if (b != kNone) panic_get_wide(b * stride, len);
+      if (b != kNoIndex) panic_get_wide(b * stride, len);
     }
   }
   // ...then the result is allocated and the outcome's block is read row by row.
@@ -104,7 +65,7 @@ void check_density_collapse(std::span<const double> rho, std::span<const int64_t
   if (ob.valid) {
     const uint64_t e =
         next_matching(uint64_t(len) / 2, (ob.mask << n) | ob.mask, (ob.pattern << n) | ob.pattern, 2 * n);
-    if (e != kNone) panic_get(int64_t(2 * e) >= len ? int64_t(2 * e) : int64_t(2 * e + 1), len);
+    if (e != kNoIndex) panic_get(int64_t(2 * e) >= len ? int64_t(2 * e) : int64_t(2 * e + 1), len);
   }
 }
 

@@ -4,57 +4,12 @@
 #include <cstring>
 
 #include "common/memory.hpp"
+#include "common/outcome_bits.hpp"
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
 #include "statevector/run_prefetch.hpp"
 
 namespace nimbic::statevector {
-
-namespace {
-
-// Bits of the basis index that the targets occupy, and the pattern that
-// outcome m places on them (target p carries bit k-1-p of m).
-struct OutcomeBits {
-  uint64_t mask = 0;
-  std::vector<uint64_t> bits;  // per target, in list order
-  uint64_t pattern(uint64_t m) const {
-    uint64_t out = 0;
-    const size_t k = bits.size();
-    for (size_t p = 0; p < k; ++p)
-      if ((m >> (k - 1 - p)) & 1) out |= bits[p];
-    return out;
-  }
-};
-
-OutcomeBits outcome_bits(std::span<const int64_t> targets, int64_t num_qubits) {
-  OutcomeBits ob;
-  for (int64_t t : targets) {
-    ob.bits.push_back(qubit_bit(t, num_qubits));
-    ob.mask |= ob.bits.back();
-  }
-  return ob;
-}
-
-// Smallest x >= lo with (x & mask) == pattern and x < 2^n, or UINT64_MAX.
-uint64_t next_with_pattern(uint64_t lo, uint64_t mask, uint64_t pattern, int64_t num_qubits) {
-  const uint64_t free_bits = ((uint64_t(1) << num_qubits) - 1) & ~mask;
-  if (lo <= pattern) return pattern;
-  const uint64_t need = lo - pattern;  // smallest submask of free_bits >= need
-  const int free_count = __builtin_popcountll(free_bits);
-  uint64_t hi_j = free_count == 64 ? ~uint64_t(0) : (uint64_t(1) << free_count) - 1;
-  if (deposit_bits(hi_j, free_bits) < need) return UINT64_MAX;
-  uint64_t lo_j = 0;
-  while (lo_j < hi_j) {
-    const uint64_t mid = lo_j + (hi_j - lo_j) / 2;
-    if (deposit_bits(mid, free_bits) >= need)
-      hi_j = mid;
-    else
-      lo_j = mid + 1;
-  }
-  return pattern | deposit_bits(lo_j, free_bits);
-}
-
-}  // namespace
 
 void check_measured_state(std::span<const double> state, std::span<const int64_t> targets, int64_t num_qubits) {
   check_targets(targets, num_qubits);
@@ -163,16 +118,15 @@ std::vector<double> collapse_state(std::span<const double> state, std::span<cons
                                    int64_t num_qubits) {
   if (num_qubits < 0 || num_qubits > 62) return {};
   check_targets(targets, num_qubits);
-  const size_t k = targets.size();
-  const OutcomeBits ob = outcome_bits(targets, num_qubits);
-  const bool valid = outcome >= 0 && uint64_t(outcome) < (uint64_t(1) << k);
-  const uint64_t pattern = valid ? ob.pattern(uint64_t(outcome)) : 0;
+  const OutcomeBits ob = outcome_bits(targets, outcome, num_qubits);
+  const bool valid = ob.valid;
+  const uint64_t pattern = ob.pattern;
   const int64_t len = int64_t(state.size());
   if (valid && len < state_floats(num_qubits)) {
     // Only amplitudes of the requested outcome are read: the first one past
     // the end decides the error.
-    const uint64_t first = next_with_pattern(uint64_t(len / 2), ob.mask, pattern, num_qubits);
-    if (first != UINT64_MAX) panic_get(int64_t(2 * first) >= len ? int64_t(2 * first) : int64_t(2 * first + 1), len);
+    const uint64_t first = next_matching(uint64_t(len / 2), ob.mask, pattern, num_qubits);
+    if (first != kNoIndex) panic_get(int64_t(2 * first) >= len ? int64_t(2 * first) : int64_t(2 * first + 1), len);
   }
   std::vector<double> out = zero_floats(Count(2) << num_qubits);
   if (!valid) return out;
