@@ -8,6 +8,7 @@
 
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
+#include "common/thresholds.hpp"
 #include "density/block_kernels.hpp"
 #include "density/channels.hpp"
 #include "density/density_layout.hpp"
@@ -29,8 +30,6 @@ class CheckedFloats {
   std::span<const double> floats_;
 };
 
-bool is_nonzero(double x, double y) { return x * x + y * y > 1e-18; }
-
 // Every row holds exactly one non-zero entry and that entry is 1 (within
 // 1e-15 in both parts); fills perm with the entries' columns.
 bool permutation_analysis(const CheckedFloats& op, int64_t d, std::vector<int64_t>& perm) {
@@ -40,10 +39,10 @@ bool permutation_analysis(const CheckedFloats& op, int64_t d, std::vector<int64_
     for (int64_t j = 0; j < d; ++j) {
       const double x = op[2 * (i * d + j)];
       const double y = op[2 * (i * d + j) + 1];
-      if (is_nonzero(x, y)) {
+      if (is_nonzero_entry(x, y)) {
         ++nonzero;
         perm[size_t(i)] = j;
-        one = std::fabs(y) <= 1e-15 && std::fabs(x - 1.0) <= 1e-15;
+        one = std::fabs(y) <= kRealTolerance && std::fabs(x - 1.0) <= kRealTolerance;
       }
     }
     if (nonzero != 1 || !one) return false;
@@ -60,7 +59,7 @@ bool diagonal_analysis(const CheckedFloats& ops, int64_t m, int64_t d) {
         if (j == i) continue;
         const double x = ops[2 * (k * d * d + i * d + j)];
         const double y = ops[2 * (k * d * d + i * d + j) + 1];
-        if (is_nonzero(x, y)) return false;
+        if (is_nonzero_entry(x, y)) return false;
       }
   return true;
 }

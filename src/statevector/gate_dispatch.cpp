@@ -2,6 +2,7 @@
 
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
+#include "common/thresholds.hpp"
 #include "statevector/gates.hpp"
 
 namespace nimbic::statevector {
@@ -55,10 +56,10 @@ bool signed_permutation(const double* gate, size_t size, int64_t* perm, double* 
     for (size_t c = 0; c < size; ++c) {
       const double x = gate[2 * (r * size + c)];
       const double y = gate[2 * (r * size + c) + 1];
-      if (x * x + y * y > 1e-18) {
+      if (is_nonzero_entry(x, y)) {
         ++nonzero;
         column = int64_t(c);
-        unit_real = std::fabs(y) <= 1e-15 && std::fabs(std::fabs(x) - 1.0) <= 1e-12;
+        unit_real = std::fabs(y) <= kRealTolerance && std::fabs(std::fabs(x) - 1.0) <= kUnitMagnitudeTolerance;
         s = x < 0 ? -1.0 : 1.0;
       }
     }
