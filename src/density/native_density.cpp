@@ -6,11 +6,11 @@
 
 #include "common/memory.hpp"
 #include "common/panic.hpp"
+#include "common/sample_outcome.hpp"
 #include "density/channels.hpp"
 #include "density/density_layout.hpp"
 #include "density/density_measurement.hpp"
 #include "density/whole_matrix.hpp"
-#include "statevector/measurement.hpp"
 
 namespace nimbic::density {
 
@@ -88,7 +88,7 @@ std::vector<double> NativeDensity::probabilities(NativeDensity& self, std::span<
 int64_t NativeDensity::measure(NativeDensity& self, std::span<const int64_t> targets, double u) {
   const auto rho = self.rho.f64();
   const int64_t n = self.num_qubits;
-  const int64_t outcome = statevector::sample_outcome(density_probabilities(rho, targets, n), u);
+  const int64_t outcome = sample_outcome(density_probabilities(rho, targets, n), u);
   if (n < 0 || n > 63) {
     // The collapsed matrix is empty; copying it over the matrix reads its float 0.
     if (!rho.empty()) panic_get(0, 0);

@@ -26,18 +26,6 @@ Complex pauli_entry(int64_t type, int64_t a, int64_t b) {
   }
 }
 
-std::array<double, 8> pauli_matrix(int64_t x, int64_t z) {
-  const int type = pauli_type(x, z);
-  std::array<double, 8> m{};
-  for (int row = 0; row < 2; ++row)
-    for (int col = 0; col < 2; ++col) {
-      const Complex e = pauli_entry(type, col, row);
-      m[size_t(2 * (2 * row + col))] = e.re;
-      m[size_t(2 * (2 * row + col) + 1)] = e.im;
-    }
-  return m;
-}
-
 namespace {
 
 // Spreads the bits of v apart: bit w moves to bit 2w.

@@ -18,18 +18,6 @@ struct Complex {
 // 2 = Y, anything else = Z); 0 for every other combination.
 Complex pauli_entry(int64_t type, int64_t a, int64_t b);
 
-// The Pauli type a tableau bit pair denotes: (1, 0) X, (0, 1) Z, (1, 1) Y,
-// every other pair I.
-inline int pauli_type(int64_t x, int64_t z) {
-  if (x == 1 && z == 0) return 1;
-  if (x == 0 && z == 1) return 3;
-  if (x == 1 && z == 1) return 2;
-  return 0;
-}
-
-// That Pauli as a 2-by-2 matrix, interleaved and row-major.
-std::array<double, 8> pauli_matrix(int64_t x, int64_t z);
-
 // Coefficients c_j = tr(P_j M) / 2^n of M over the Pauli strings P_j, so that
 // sum_j c_j P_j == M. String j has the type of the qubit on basis bit w in
 // base-4 digit w (qubit 0 is the most significant digit). 2*4^n floats; empty

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "binding/wrapper.hpp"
+#include "common/sample_outcome.hpp"
 #include "density/density_measurement.hpp"
 #include "density/native_density.hpp"
 #include "density/whole_matrix.hpp"
@@ -108,8 +109,8 @@ PyMethodDef* module_functions() {
       function<&linalg::pauli_expansion>(
           "pauli_expansion", {"matrix", "num_qubits"},
           "pauli_expansion(matrix: Sequence[float], num_qubits: int) -> Sequence[float]"),
-      function<&statevector::sample_outcome>("sample_outcome", {"probabilities", "u"},
-                                             "sample_outcome(probabilities: Sequence[float], u: float) -> int"),
+      function<&sample_outcome>("sample_outcome", {"probabilities", "u"},
+                                "sample_outcome(probabilities: Sequence[float], u: float) -> int"),
       function<&linalg::is_identity_matrix>(
           "is_identity_matrix", {"matrix", "dim", "atol"},
           "is_identity_matrix(matrix: Sequence[float], dim: int, atol: float) -> int"),

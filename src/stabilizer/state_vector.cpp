@@ -5,7 +5,7 @@
 
 #include "common/memory.hpp"
 #include "common/panic.hpp"
-#include "linalg/pauli.hpp"
+#include "common/pauli_type.hpp"
 #include "stabilizer/state_vector_rows.hpp"
 
 namespace nimbic::stabilizer {
@@ -38,7 +38,7 @@ std::vector<PauliString> read_rows(std::span<const int64_t> tableau, int n) {
     const int64_t* row = &tableau[size_t(n + k) * width];
     PauliString& p = rows[size_t(k)];
     for (int j = 0; j < n; ++j) {
-      const int type = linalg::pauli_type(row[j], row[n + j]);
+      const int type = pauli_type(row[j], row[n + j]);
       const uint64_t bit = uint64_t(1) << (n - 1 - j);
       if (type == 1 || type == 2) p.x |= bit;
       if (type == 2 || type == 3) p.z |= bit;

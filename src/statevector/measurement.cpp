@@ -145,13 +145,4 @@ std::vector<double> collapse_state(std::span<const double> state, std::span<cons
   return out;
 }
 
-int64_t sample_outcome(std::span<const double> probabilities, double u) {
-  double running = 0.0;
-  for (size_t i = 0; i < probabilities.size(); ++i) {
-    running = running + probabilities[i];
-    if (running > u) return int64_t(i);
-  }
-  return int64_t(probabilities.size()) - 1;
-}
-
 }  // namespace nimbic::statevector

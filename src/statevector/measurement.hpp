@@ -18,10 +18,6 @@ std::vector<double> state_probabilities(std::span<const double> state, std::span
 std::vector<double> collapse_state(std::span<const double> state, std::span<const int64_t> targets, int64_t outcome,
                                    int64_t num_qubits);
 
-// First index whose running sum of probabilities exceeds u, else the last
-// index (-1 for an empty list).
-int64_t sample_outcome(std::span<const double> probabilities, double u);
-
 // Projects `state` (exactly 2^(n+1) floats, validated targets) onto
 // `outcome` in [0, 2^k) in place, given that outcome's probability as
 // state_probabilities computed it: the result is collapse_state's, bit for

@@ -5,6 +5,7 @@
 #include "common/memory.hpp"
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
+#include "common/sample_outcome.hpp"
 #include "statevector/gates.hpp"
 #include "statevector/measurement.hpp"
 
