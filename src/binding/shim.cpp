@@ -29,39 +29,60 @@ std::string shim_type_name(PyObject* obj) {
   return result;
 }
 
-PyObject* shim_list_from_f64(std::span<const double> values) {
-  PyObject* list = PyList_New(Py_ssize_t(values.size()));
+namespace {
+
+// A new list of n items made by item(i) (a new reference, or null with the
+// interpreter's error). While a long list is filled, the signal handlers that
+// a check runs could otherwise find it, half empty, through the cycle
+// collector: it stays untracked until complete.
+template <class Item>
+PyObject* build_list(size_t count, Item item) {
+  const Py_ssize_t n = Py_ssize_t(count);
+  PyObject* list = PyList_New(n);
   if (list == nullptr) return nullptr;
-  for (size_t i = 0; i < values.size(); ++i) {
-    PyObject* item = PyFloat_FromDouble(values[i]);
-    if (item == nullptr) {
+  const bool chunked = n > kSignalCheckItems;
+  if (chunked) PyObject_GC_UnTrack(list);
+  for (Py_ssize_t begin = 0; begin < n; begin += kSignalCheckItems) {
+    if (begin > 0 && PyErr_CheckSignals() != 0) {
       Py_DECREF(list);
       return nullptr;
     }
-    PyList_SetItem(list, Py_ssize_t(i), item);
+    const Py_ssize_t end = n - begin < kSignalCheckItems ? n : begin + kSignalCheckItems;
+    for (Py_ssize_t i = begin; i < end; ++i) {
+      PyObject* value = item(size_t(i));
+      if (value == nullptr) {
+        Py_DECREF(list);
+        return nullptr;
+      }
+      PyList_SetItem(list, i, value);
+    }
   }
+  if (chunked) PyObject_GC_Track(list);
   return list;
+}
+
+}  // namespace
+
+PyObject* shim_list_from_f64(std::span<const double> values) {
+  return build_list(values.size(), [&](size_t i) { return PyFloat_FromDouble(values[i]); });
 }
 
 PyObject* shim_list_from_i64(std::span<const int64_t> values) {
-  PyObject* list = PyList_New(Py_ssize_t(values.size()));
-  if (list == nullptr) return nullptr;
-  for (size_t i = 0; i < values.size(); ++i) {
-    PyObject* item = PyLong_FromLongLong(values[i]);
-    if (item == nullptr) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SetItem(list, Py_ssize_t(i), item);
-  }
-  return list;
+  return build_list(values.size(), [&](size_t i) { return PyLong_FromLongLong(values[i]); });
 }
 
 PyObject* shim_list_from_u8(std::span<const uint8_t> values) {
-  PyObject* bytes = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data()), Py_ssize_t(values.size()));
-  if (bytes == nullptr) return nullptr;
-  PyObject* list = PySequence_List(bytes);
-  Py_DECREF(bytes);
+  // The 256 possible items, made once: the interpreter shares small ints.
+  PyObject* ints[256] = {};
+  for (int v = 0; v < 256; ++v) {
+    ints[v] = PyLong_FromLong(v);
+    if (ints[v] == nullptr) {
+      for (int w = 0; w < v; ++w) Py_DECREF(ints[w]);
+      return nullptr;
+    }
+  }
+  PyObject* list = build_list(values.size(), [&](size_t i) { return Py_NewRef(ints[values[i]]); });
+  for (PyObject* item : ints) Py_DECREF(item);
   return list;
 }
 
@@ -93,15 +114,18 @@ inline bool exact_long_as_i64(PyObject* item, int64_t& out) {
 template <class Convert>
 Py_ssize_t fill(PyObject* seq, Py_ssize_t n, Convert convert) {
   const bool is_list = PyList_Check(seq);
-  Py_ssize_t i = 0;
-  if (is_list) {
-    for (; i < n; ++i)
-      if (!convert(PyList_GetItem(seq, i), i)) break;
-  } else {
-    for (; i < n; ++i)
-      if (!convert(PyTuple_GetItem(seq, i), i)) break;
+  for (Py_ssize_t begin = 0; begin < n; begin += kSignalCheckItems) {
+    // A signal handler may shrink the list: reading past its end gives the
+    // interpreter's IndexError, never a missing item.
+    if (begin > 0 && PyErr_CheckSignals() != 0) return -1;
+    const Py_ssize_t end = n - begin < kSignalCheckItems ? n : begin + kSignalCheckItems;
+    for (Py_ssize_t i = begin; i < end; ++i) {
+      PyObject* item = is_list ? PyList_GetItem(seq, i) : PyTuple_GetItem(seq, i);
+      if (item == nullptr) return -1;
+      if (!convert(item, i)) return i;
+    }
   }
-  return i;
+  return n;
 }
 
 }  // namespace

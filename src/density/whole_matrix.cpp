@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "common/interrupt.hpp"
 #include "common/memory.hpp"
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
@@ -42,11 +43,14 @@ void check_sandwich_reads(std::span<const double> a, std::span<const double> u, 
 }  // namespace
 
 void outer_product_into(double* out, const double* amps, uint64_t g) {
-  for (uint64_t i = 0; i < g; ++i)
+  InterruptionTicker ticker(uint64_t(1) << 20);
+  for (uint64_t i = 0; i < g; ++i) {
+    ticker.tick(g);
     for (uint64_t j = 0; j < g; ++j) {
       out[2 * (i * g + j)] = amps[2 * i] * amps[2 * j] + amps[2 * i + 1] * amps[2 * j + 1];
       out[2 * (i * g + j) + 1] = amps[2 * j] * amps[2 * i + 1] - amps[2 * j + 1] * amps[2 * i];
     }
+  }
 }
 
 std::vector<double> state_to_density(std::span<const double> state) {
@@ -63,7 +67,8 @@ std::vector<double> sandwich(std::span<const double> a, std::span<const double> 
   const size_t d = size_t(dim);
   check_allocatable(Count(floats) * 8);  // T = U A, besides the result
   std::vector<double> t(floats, 0.0), r = zero_floats(Count(floats));
-  for (size_t i = 0; i < d; ++i)  // T = U A
+  for (size_t i = 0; i < d; ++i) {  // T = U A
+    interruption_point();
     for (size_t k = 0; k < d; ++k) {
       const double xr = u[2 * (i * d + k)], xi = u[2 * (i * d + k) + 1];
       if (xr == 0.0 && xi == 0.0) continue;
@@ -74,7 +79,9 @@ std::vector<double> sandwich(std::span<const double> a, std::span<const double> 
         row[2 * j + 1] += xr * ak[2 * j + 1] + xi * ak[2 * j];
       }
     }
-  for (size_t i = 0; i < d; ++i)  // R = T U^dagger
+  }
+  for (size_t i = 0; i < d; ++i) {  // R = T U^dagger
+    interruption_point();
     for (size_t k = 0; k < d; ++k) {
       const double yr = t[2 * (i * d + k)], yi = t[2 * (i * d + k) + 1];
       if (yr == 0.0 && yi == 0.0) continue;
@@ -85,6 +92,7 @@ std::vector<double> sandwich(std::span<const double> a, std::span<const double> 
         row[2 * j + 1] += yi * wr - yr * wi;
       }
     }
+  }
   return r;
 }
 
@@ -129,7 +137,9 @@ std::vector<double> embed_operator(std::span<const double> op, int64_t op_dim, s
   std::vector<double> out = zero_floats(floats);
   const std::vector<uint64_t> offsets = group_offsets(targets, n);
   const uint64_t dim = uint64_t(1) << n;
+  InterruptionTicker ticker(uint64_t(1) << 20);
   for_each_group_base(offsets.back(), n, [&](uint64_t l) {
+    ticker.tick(uint64_t(d * d));
     for (int64_t c = 0; c < d; ++c)
       for (int64_t r = 0; r < d; ++r) {
         const uint64_t at = 2 * ((l | offsets[size_t(r)]) * dim + (l | offsets[size_t(c)]));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 
+#include "common/interrupt.hpp"
 #include "stabilizer/bit_matrix.hpp"
 #include "stabilizer/instruction_stream.hpp"
 #include "stabilizer/packed_tableau.hpp"
@@ -201,7 +202,9 @@ MeasurementProgram compile_measurements(std::span<const int64_t> instructions, i
   SymbolicTableau sym(n);
   prog.form_start.push_back(0);
   int64_t k = 0;
+  InterruptionTicker ticker(int64_t(1) << 20);
   for (int64_t i = 0; i < count; ++i) {
+    ticker.tick(uint64_t(n));
     const int64_t code = instructions[size_t(3 * i)], a = instructions[size_t(3 * i + 1)],
                   b = instructions[size_t(3 * i + 2)];
     check_instruction(code, a, b, n, true);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "common/interrupt.hpp"
 #include "common/memory.hpp"
 #include "common/panic.hpp"
 #include "common/pauli_type.hpp"
@@ -115,6 +116,7 @@ std::vector<double> stabilizer_state(const ReducedGroup& g, int n) {
   std::vector<uint8_t> phase(size_t(1) << k);
   phase[0] = 0;
   for (size_t j = 0; j < k; ++j) {
+    interruption_point();
     const PauliString& s = *x_gens[j];
     uint64_t mask = 0;
     for (size_t i = 0; i < j; ++i) mask |= uint64_t(parity(s.z & x_gens[i]->x)) << i;
@@ -135,7 +137,9 @@ std::vector<double> stabilizer_state(const ReducedGroup& g, int n) {
   std::vector<double> out(size_t(2) << n, 0.0);
   double* o = out.data();
   uint64_t point = c;
+  InterruptionTicker ticker(uint64_t(1) << 20);
   for (uint64_t t = 0; t < phase.size(); ++t) {
+    ticker.tick();
     if (t != 0) point ^= flips[size_t(__builtin_ctzll(t))];
     o[2 * point] = re_of[phase[t]];
     o[2 * point + 1] = im_of[phase[t]];

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <vector>
 
+#include "common/interrupt.hpp"
 #include "common/memory.hpp"
 #include "stabilizer/state_vector_rows.hpp"
 
@@ -110,6 +111,7 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
   std::vector<Gaussian> coef(count);
   coef[0] = {1, 0};
   for (const PauliString& g : rows) {
+    interruption_point();
     const uint64_t w = basis.coordinates(g);
     if (w == 0) {  // g = +-I: (I + g) is 2I or 0
       const int64_t f = g.phase == 0 ? 2 : 0;
@@ -129,7 +131,9 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
   }
 
   // F_t(sigma) for every t: Walsh-Hadamard transforms over h, in place.
+  InterruptionTicker ticker(uint64_t(1) << 20);
   for (uint64_t t = 0; t < t_count; ++t) {
+    ticker.tick(h_count * uint64_t(r0 + 1));
     Gaussian* f = &coef[t << r0];
     for (uint64_t half = 1; half < h_count; half <<= 1)
       for (uint64_t i = 0; i < h_count; i += 2 * half)

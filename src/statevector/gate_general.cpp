@@ -2,6 +2,7 @@
 // row of the gate (or move them, for a signed permutation).
 #include <vector>
 
+#include "common/interrupt.hpp"
 #include "common/qubits.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/gates.hpp"
@@ -13,7 +14,9 @@ void apply_gate_general_scalar(double* state, int64_t num_qubits, const double* 
   const size_t size = offsets.size();
   const uint64_t mask = offsets[size - 1];
   std::vector<double> ar(size), ai(size);
+  InterruptionTicker ticker(uint64_t(1) << 20);
   for_each_group_base(mask, num_qubits, [&](uint64_t b) {
+    ticker.tick(size * size);
     for (size_t j = 0; j < size; ++j) {
       ar[j] = state[2 * (b | offsets[j])];
       ai[j] = state[2 * (b | offsets[j]) + 1];
