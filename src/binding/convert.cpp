@@ -84,7 +84,7 @@ bool from_py_seq(PyObject* obj, const char* name, const char* param, std::vector
   if (!seq_elements(obj, name, param)) return false;
   const Py_ssize_t n = shim_seq_length(obj);
   check_allocatable(Count(n) * Count(sizeof(T)));
-  out.assign(size_t(n), T{});
+  out = zeroed<T>(size_t(n));
   Py_ssize_t i = fast_fill(obj, out.data(), n);
   if (i < 0) return false;
   for (; i < n; ++i) {

@@ -31,6 +31,14 @@ std::string shim_type_name(PyObject* obj) {
 
 namespace {
 
+// Releases a list whose items from `filled` on were never set. Its length
+// is cut first, so that only the items made are visited: the slots of a long
+// list that were never written are pages never touched.
+void discard_partial_list(PyObject* list, Py_ssize_t filled) {
+  Py_SET_SIZE(reinterpret_cast<PyVarObject*>(list), filled);
+  Py_DECREF(list);
+}
+
 // A new list of n items made by item(i) (a new reference, or null with the
 // interpreter's error). While a long list is filled, the signal handlers that
 // a check runs could otherwise find it, half empty, through the cycle
@@ -44,14 +52,14 @@ PyObject* build_list(size_t count, Item item) {
   if (chunked) PyObject_GC_UnTrack(list);
   for (Py_ssize_t begin = 0; begin < n; begin += kSignalCheckItems) {
     if (begin > 0 && PyErr_CheckSignals() != 0) {
-      Py_DECREF(list);
+      discard_partial_list(list, begin);
       return nullptr;
     }
     const Py_ssize_t end = n - begin < kSignalCheckItems ? n : begin + kSignalCheckItems;
     for (Py_ssize_t i = begin; i < end; ++i) {
       PyObject* value = item(size_t(i));
       if (value == nullptr) {
-        Py_DECREF(list);
+        discard_partial_list(list, i);
         return nullptr;
       }
       PyList_SetItem(list, i, value);

@@ -38,7 +38,7 @@ void check_result(Count count, Count native_bytes, Count list_bytes) {
 std::vector<double> zero_floats(Count count) {
   if (count <= 0) return {};
   check_result(count);
-  return std::vector<double>(size_t(count), 0.0);
+  return zeroed<double>(size_t(count));
 }
 
 }  // namespace nimbic

@@ -8,8 +8,12 @@
 // include this header.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "common/interrupt.hpp"
 
 namespace nimbic {
 
@@ -47,5 +51,20 @@ void check_result(Count count, Count native_bytes = 8, Count list_bytes = kListI
 // A zero-filled result of `count` floats (none for count <= 0), checked with
 // check_result first.
 std::vector<double> zero_floats(Count count);
+
+// `count` value-initialised (zero) items, without a memory check. Committing
+// the pages of a large array takes a while: it is zeroed in chunks of 16 MiB
+// with a stop check (interruption_point) between them.
+template <class T>
+std::vector<T> zeroed(size_t count) {
+  constexpr size_t chunk = (size_t(16) << 20) / sizeof(T) + 1;
+  std::vector<T> out;
+  out.reserve(count);
+  while (out.size() < count) {
+    if (!out.empty()) interruption_point();
+    out.resize(std::min(count, out.size() + chunk));
+  }
+  return out;
+}
 
 }  // namespace nimbic

@@ -79,10 +79,10 @@ IntList clifford_run(std::span<const int64_t> instructions, int64_t n, std::span
     small = small && invert_mask[size_t(k)] >= 0 && invert_mask[size_t(k)] <= 255;
   if (small) {
     check_result(total, 1, kSmallIntListItemBytes);
-    out.small.resize(size_t(total));
+    out.small = zeroed<uint8_t>(size_t(total));
   } else {
     check_result(total);
-    out.wide.resize(size_t(total));
+    out.wide = zeroed<int64_t>(size_t(total));
   }
 
   WyRand& generator = default_generator();
@@ -96,9 +96,9 @@ IntList clifford_run(std::span<const int64_t> instructions, int64_t n, std::span
         int64_t(prog.constant[size_t(k)]) ^ (k < int64_t(invert_mask.size()) ? invert_mask[size_t(k)] : 0);
   const std::vector<uint8_t> bytes =
       small ? std::vector<uint8_t>(offsets.begin(), offsets.end()) : std::vector<uint8_t>();
-  // In chunks of about 2^23 entries, with a stop check between them; the
+  // In chunks of about 2^21 entries, with a stop check between them; the
   // generator state of repetition `first` continues the seeded sequence.
-  const int64_t chunk = std::max<int64_t>(64, (int64_t(1) << 23) / m / 64 * 64);
+  const int64_t chunk = std::max<int64_t>(64, (int64_t(1) << 21) / m / 64 * 64);
   for (int64_t first = 0; first < repetitions; first += chunk) {
     interruption_point();
     const int64_t reps = std::min(chunk, repetitions - first);

@@ -134,7 +134,7 @@ std::vector<double> stabilizer_state(const ReducedGroup& g, int n) {
   // Going from point t - 1 to point t flips generators 0..ctz(t).
   std::vector<uint64_t> flips(k + 1, 0);
   for (size_t j = 0; j < k; ++j) flips[j] = (j ? flips[j - 1] : 0) ^ x_gens[j]->x;
-  std::vector<double> out(size_t(2) << n, 0.0);
+  std::vector<double> out = zeroed<double>(size_t(2) << n);
   double* o = out.data();
   uint64_t point = c;
   InterruptionTicker ticker(uint64_t(1) << 20);

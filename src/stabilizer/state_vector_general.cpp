@@ -108,7 +108,7 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
 
   // Coefficients of M, multiplying by (I + g_k) on the right row by row:
   // X^x Z^z * i^e X^xk Z^zk = i^(e + 2|z & xk|) X^(x^xk) Z^(z^zk).
-  std::vector<Gaussian> coef(count);
+  std::vector<Gaussian> coef = zeroed<Gaussian>(count);
   coef[0] = {1, 0};
   for (const PauliString& g : rows) {
     interruption_point();
@@ -186,7 +186,7 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
   }
 
   const uint64_t dim = uint64_t(1) << n;
-  std::vector<double> out(2 * dim, 0.0);
+  std::vector<double> out = zeroed<double>(2 * dim);
   if (column == UINT64_MAX) return out;  // M = 0: no column passes the threshold
   uint64_t sigma = 0;
   for (size_t i = 0; i < r0; ++i) sigma |= uint64_t(parity(basis.vectors[r1 + i].z & column)) << i;
