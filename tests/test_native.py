@@ -15,6 +15,7 @@ FAMILIES = [
     "density_diagonal",
     "density_map",
     "density_permutation",
+    "memory_limits",
     "outcome_search",
     "statevector_1q",
     "statevector_2q_adjacent",

@@ -79,12 +79,6 @@ bool read_keyed_count(const std::string& path, const char* key, Count& out) {
   return false;
 }
 
-// The memory files of one cgroup level.
-struct CgroupLevel {
-  std::string limit, usage, stat;
-  const char* reclaimable;  // key of the inactive file cache in memory.stat
-};
-
 // Mount points of a cgroup hierarchy: the hierarchy's root directory as seen
 // by this mount, and where it is mounted.
 struct Mount {
@@ -115,9 +109,9 @@ bool has_option(const std::string& options, const char* name) {
 
 // The first mount of a cgroup v2 hierarchy (v2) or of the v1 hierarchy that
 // carries the memory controller.
-bool find_mount(bool v2, Mount& out) {
-  std::ifstream file("/proc/self/mountinfo");
-  for (std::string line; std::getline(file, line);) {
+bool find_mount(const std::string& mountinfo, bool v2, Mount& out) {
+  std::istringstream text(mountinfo);
+  for (std::string line; std::getline(text, line);) {
     const size_t dash = line.find(" - ");
     if (dash == std::string::npos) continue;
     std::stringstream head(line.substr(0, dash)), tail(line.substr(dash + 3));
@@ -134,9 +128,9 @@ bool find_mount(bool v2, Mount& out) {
 
 // The cgroup paths of this process: the v2 one ("0::path") and the v1 one of
 // the memory controller.
-void find_cgroup_paths(std::string& v2_path, std::string& v1_path) {
-  std::ifstream file("/proc/self/cgroup");
-  for (std::string line; std::getline(file, line);) {
+void find_cgroup_paths(const std::string& cgroup, std::string& v2_path, std::string& v1_path) {
+  std::istringstream text(cgroup);
+  for (std::string line; std::getline(text, line);) {
     const size_t a = line.find(':'), b = a == std::string::npos ? a : line.find(':', a + 1);
     if (b == std::string::npos) continue;
     const std::string id = line.substr(0, a), controllers = line.substr(a + 1, b - a - 1), path = line.substr(b + 1);
@@ -154,42 +148,75 @@ bool is_directory(const std::string& path) {
 
 // The process's cgroup directory and every enclosing one up to the mount
 // point, each that has the limit file.
-void add_levels(const Mount& mount, const std::string& path, const char* limit, const char* usage,
-                const char* reclaimable, std::vector<CgroupLevel>& levels) {
-  // Inside a cgroup namespace the mount's root is the process's own cgroup.
-  std::string dir = mount.point;
-  if (mount.root == "/" || path.compare(0, mount.root.size(), mount.root) == 0) {
-    const std::string rest = mount.root == "/" ? path : path.substr(mount.root.size());
-    if (rest.empty() || rest[0] == '/') dir += rest;
-  }
-  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  if (!is_directory(dir)) dir = mount.point;
+void add_levels(const std::string& root, const Mount& mount, const std::string& path, const char* limit,
+                const char* usage, const char* reclaimable, std::vector<CgroupLevel>& levels) {
+  std::string top = root + mount.point;
+  while (top.size() > 1 && top.back() == '/') top.pop_back();
+  // The part of the path below the mount's root; inside a cgroup namespace
+  // the mount's root is the process's own cgroup, and the path may lie
+  // outside it ("/.."): then the mount point itself.
+  std::string rest;
+  if (mount.root == "/")
+    rest = path;
+  else if (path.compare(0, mount.root.size(), mount.root) == 0)
+    rest = path.substr(mount.root.size());
+  if (!rest.empty() && rest[0] != '/') rest.clear();
+  while (!rest.empty() && rest.back() == '/') rest.pop_back();
+  std::string dir = top + rest;
+  if (!is_directory(dir)) dir = top;
   while (true) {
     const std::string base = dir + "/";
     if (::access((base + limit).c_str(), R_OK) == 0)
       levels.push_back({base + limit, base + usage, base + "memory.stat", reclaimable});
-    if (dir.size() <= mount.point.size()) break;
-    const size_t slash = dir.rfind('/');
-    if (slash == std::string::npos || slash < mount.point.size()) break;
-    dir.resize(slash);
+    if (dir.size() <= top.size()) break;
+    dir.resize(dir.rfind('/'));
   }
 }
 
-std::vector<CgroupLevel> find_cgroup_levels() {
-  std::vector<CgroupLevel> levels;
-  std::string v2_path, v1_path;
-  find_cgroup_paths(v2_path, v1_path);
-  Mount mount;
-  if (!v2_path.empty() && find_mount(true, mount))
-    add_levels(mount, v2_path, "memory.max", "memory.current", "inactive_file", levels);
-  if (!v1_path.empty() && find_mount(false, mount))
-    add_levels(mount, v1_path, "memory.limit_in_bytes", "memory.usage_in_bytes", "total_inactive_file", levels);
-  return levels;
+std::string read_text(const char* path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
 }
 
 #endif
 
 }  // namespace
+
+std::vector<CgroupLevel> find_cgroup_levels(const std::string& cgroup, const std::string& mountinfo,
+                                            const std::string& root) {
+  std::vector<CgroupLevel> levels;
+#if defined(__linux__)
+  std::string v2_path, v1_path;
+  find_cgroup_paths(cgroup, v2_path, v1_path);
+  Mount mount;
+  if (!v2_path.empty() && find_mount(mountinfo, true, mount))
+    add_levels(root, mount, v2_path, "memory.max", "memory.current", "inactive_file", levels);
+  if (!v1_path.empty() && find_mount(mountinfo, false, mount))
+    add_levels(root, mount, v1_path, "memory.limit_in_bytes", "memory.usage_in_bytes", "total_inactive_file", levels);
+#else
+  (void)cgroup, (void)mountinfo, (void)root;
+#endif
+  return levels;
+}
+
+Count cgroup_room(const std::vector<CgroupLevel>& levels) {
+  Count room = kUnlimited;
+#if defined(__linux__)
+  for (const CgroupLevel& level : levels) {
+    Count limit = 0, usage = 0, reclaimable = 0;
+    // v1 writes "no limit" as a number near 2^63.
+    if (!read_count(level.limit, limit) || limit >= (Count(1) << 62)) continue;
+    if (!read_count(level.usage, usage)) usage = 0;
+    if (read_keyed_count(level.stat, level.reclaimable, reclaimable)) usage -= std::min(usage, reclaimable);
+    room = std::min(room, limit - usage);
+  }
+#else
+  (void)levels;
+#endif
+  return room;
+}
 
 Count physical_and_swap() {
 #if defined(__linux__)
@@ -229,17 +256,9 @@ Count rlimit_room() {
 
 Count cgroup_room() {
 #if defined(__linux__)
-  static const std::vector<CgroupLevel> levels = find_cgroup_levels();
-  Count room = kUnlimited;
-  for (const CgroupLevel& level : levels) {
-    Count limit = 0, usage = 0, reclaimable = 0;
-    // v1 writes "no limit" as a number near 2^63.
-    if (!read_count(level.limit, limit) || limit >= (Count(1) << 62)) continue;
-    if (!read_count(level.usage, usage)) usage = 0;
-    if (read_keyed_count(level.stat, level.reclaimable, reclaimable)) usage -= std::min(usage, reclaimable);
-    room = std::min(room, limit - usage);
-  }
-  return room;
+  static const std::vector<CgroupLevel> levels =
+      find_cgroup_levels(read_text("/proc/self/cgroup"), read_text("/proc/self/mountinfo"), "");
+  return cgroup_room(levels);
 #else
   return kUnlimited;
 #endif

@@ -4,6 +4,9 @@
 // resource limits alone. No Python here.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "common/memory.hpp"
 
 namespace nimbic::memory_limits {
@@ -23,5 +26,20 @@ Count rlimit_room();
 // usage without the inactive file cache the kernel can reclaim; kUnlimited
 // without limits or off Linux.
 Count cgroup_room();
+
+// The memory files of one cgroup level, and the key of the inactive file
+// cache in its memory.stat.
+struct CgroupLevel {
+  std::string limit, usage, stat;
+  const char* reclaimable;
+};
+
+// The cgroup levels whose limits bind a process, innermost first, found from
+// the texts of its /proc/self/cgroup and /proc/self/mountinfo; `root`
+// prefixes every path (empty for the real file system). Empty off Linux.
+std::vector<CgroupLevel> find_cgroup_levels(const std::string& cgroup, const std::string& mountinfo,
+                                            const std::string& root);
+// Bytes left under the limits of `levels`, read now.
+Count cgroup_room(const std::vector<CgroupLevel>& levels);
 
 }  // namespace nimbic::memory_limits
