@@ -43,7 +43,7 @@ void check_sandwich_reads(std::span<const double> a, std::span<const double> u, 
 }  // namespace
 
 void outer_product_into(double* out, const double* amps, uint64_t g) {
-  InterruptionTicker ticker(uint64_t(1) << 20);
+  InterruptionTicker ticker(uint64_t(1) << 16);
   for (uint64_t i = 0; i < g; ++i) {
     ticker.tick(g);
     for (uint64_t j = 0; j < g; ++j) {
@@ -137,7 +137,7 @@ std::vector<double> embed_operator(std::span<const double> op, int64_t op_dim, s
   std::vector<double> out = zero_floats(floats);
   const std::vector<uint64_t> offsets = group_offsets(targets, n);
   const uint64_t dim = uint64_t(1) << n;
-  InterruptionTicker ticker(uint64_t(1) << 20);
+  InterruptionTicker ticker(uint64_t(1) << 16);
   for_each_group_base(offsets.back(), n, [&](uint64_t l) {
     ticker.tick(uint64_t(d * d));
     for (int64_t c = 0; c < d; ++c)

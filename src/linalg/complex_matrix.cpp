@@ -39,7 +39,7 @@ std::vector<double> kron(std::span<const double> a, int64_t a_dim, std::span<con
   std::vector<double> out = zero_floats(2 * total * total);
   const size_t p = size_t(a_dim), q = size_t(b_dim);
   double* o = out.data();
-  InterruptionTicker ticker(uint64_t(1) << 20);
+  InterruptionTicker ticker(uint64_t(1) << 16);
   for (size_t i1 = 0; i1 < p; ++i1) {
     for (size_t i2 = 0; i2 < q; ++i2) {
       ticker.tick(p * q);

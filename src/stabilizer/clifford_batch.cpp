@@ -42,7 +42,7 @@ IntList clifford_tableau(std::span<const int64_t> instructions, int64_t n) {
   check_new_tableau(n);
   PackedTableau t(n);
   const int64_t count = instruction_count(instructions);
-  InterruptionTicker ticker(int64_t(1) << 20);
+  InterruptionTicker ticker(uint64_t(1) << 16);
   for (int64_t i = 0; i < count; ++i) {
     ticker.tick(uint64_t(n));
     const int64_t code = instructions[size_t(3 * i)];

@@ -202,7 +202,7 @@ MeasurementProgram compile_measurements(std::span<const int64_t> instructions, i
   SymbolicTableau sym(n);
   prog.form_start.push_back(0);
   int64_t k = 0;
-  InterruptionTicker ticker(int64_t(1) << 20);
+  InterruptionTicker ticker(uint64_t(1) << 16);
   for (int64_t i = 0; i < count; ++i) {
     ticker.tick(uint64_t(n));
     const int64_t code = instructions[size_t(3 * i)], a = instructions[size_t(3 * i + 1)],

@@ -122,8 +122,10 @@ std::vector<double> stabilizer_state(const ReducedGroup& g, int n) {
     for (size_t i = 0; i < j; ++i) mask |= uint64_t(parity(s.z & x_gens[i]->x)) << i;
     const unsigned base = s.phase + 2 * unsigned(parity(s.z & c));
     const uint64_t half = uint64_t(1) << j;
-    for (uint64_t t = 0; t < half; ++t)
+    for (uint64_t t = 0; t < half; ++t) {
+      if ((t & 0xFFFF) == 0xFFFF) interruption_point();
       phase[half + t] = uint8_t((phase[t] + base + 2 * unsigned(parity(mask & t))) & 3);
+    }
   }
 
   const double norm2 = std::ldexp(1.0, 2 * n - int(k));
@@ -137,7 +139,7 @@ std::vector<double> stabilizer_state(const ReducedGroup& g, int n) {
   std::vector<double> out = zeroed<double>(size_t(2) << n);
   double* o = out.data();
   uint64_t point = c;
-  InterruptionTicker ticker(uint64_t(1) << 20);
+  InterruptionTicker ticker(uint64_t(1) << 16);
   for (uint64_t t = 0; t < phase.size(); ++t) {
     ticker.tick();
     if (t != 0) point ^= flips[size_t(__builtin_ctzll(t))];

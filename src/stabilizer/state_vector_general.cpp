@@ -120,6 +120,7 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
     }
     const uint64_t top = uint64_t(1) << (63 - __builtin_clzll(w));
     for (uint64_t a = 0; a < count; ++a) {
+      if ((a & 0xFFFF) == 0xFFFF) interruption_point();
       if (a & top) continue;
       const uint64_t b = a ^ w;
       const Gaussian ca = coef[a], cb = coef[b];
@@ -131,13 +132,13 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
   }
 
   // F_t(sigma) for every t: Walsh-Hadamard transforms over h, in place.
-  InterruptionTicker ticker(uint64_t(1) << 20);
   for (uint64_t t = 0; t < t_count; ++t) {
-    ticker.tick(h_count * uint64_t(r0 + 1));
+    interruption_point();
     Gaussian* f = &coef[t << r0];
     for (uint64_t half = 1; half < h_count; half <<= 1)
       for (uint64_t i = 0; i < h_count; i += 2 * half)
         for (uint64_t j = i; j < i + half; ++j) {
+          if ((j & 0xFFFF) == 0xFFFF) interruption_point();
           const Gaussian u = f[j], v = f[j + half];
           f[j] = {u.re + v.re, u.im + v.im};
           f[j + half] = {u.re - v.re, u.im - v.im};

@@ -14,7 +14,7 @@ void apply_gate_general_scalar(double* state, int64_t num_qubits, const double* 
   const size_t size = offsets.size();
   const uint64_t mask = offsets[size - 1];
   std::vector<double> ar(size), ai(size);
-  InterruptionTicker ticker(uint64_t(1) << 20);
+  InterruptionTicker ticker(uint64_t(1) << 16);
   for_each_group_base(mask, num_qubits, [&](uint64_t b) {
     ticker.tick(size * size);
     for (size_t j = 0; j < size; ++j) {
