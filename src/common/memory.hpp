@@ -13,11 +13,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/count.hpp"
 #include "common/interrupt.hpp"
 
 namespace nimbic {
-
-using Count = __int128;
 
 // Bytes a Python list costs per item besides the native result it is built
 // from: an 8-byte slot plus a new float or int object (24 to 32 bytes after
