@@ -56,6 +56,13 @@ CASES = {
     "state_to_density": ("state_to_density", lambda: ([1.0] + [0.0] * (2**14 - 1),)),
     "matmul": ("matmul", lambda: ([0.5] * (2 * 1024**2), [0.25] * (2 * 1024**2), 1024)),
     "matrix_inverse": ("matrix_inverse", lambda: (_random(2 * 800**2), 800)),
+    "matrix_det": ("matrix_det", lambda: (_random(2 * 1000**2), 1000)),
+    "simultaneous_diag": ("simultaneous_diag", lambda: (_symmetric(300), _symmetric(300), 300)),
+    "channel": ("channel", lambda: ([0.5] * (2 * 400**2), [0.25] * (3 * 2 * 400**2), 3, 400)),
+    # a tableau of 12001^2 entries, then its list
+    "clifford_tableau": ("clifford_tableau", lambda: ([0, 0, 0], 6000)),
+    # a list of 1.8 * 10^7 floats
+    "dagger": ("dagger", lambda: ([0.5] * (2 * 3000**2), 3000)),
     "jacobi_eig": ("jacobi_eig", lambda: (_symmetric(400), 400)),
     "sandwich": ("sandwich", lambda: ([0.5] * (2 * 800**2), [0.25] * (2 * 800**2), 800)),
     # a list of 2^25 floats

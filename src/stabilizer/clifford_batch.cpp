@@ -54,7 +54,7 @@ IntList clifford_tableau(std::span<const int64_t> instructions, int64_t n) {
   const int64_t entries = flat_entries(n);
   IntList out;
   check_result(entries, 1, kSmallIntListItemBytes);
-  out.small.assign(size_t(entries), 0);
+  out.small = zeroed<uint8_t>(size_t(entries));
   t.write_flat(out.small.data());
   return out;
 }
