@@ -26,22 +26,7 @@ bool python_signal_pending() { return PyErr_CheckSignals() != 0; }
 
 void restate_memory_error() {
   if (!PyErr_ExceptionMatches(PyExc_MemoryError)) return;
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  bool bare = value == nullptr || value == Py_None;
-  if (!bare && PyExceptionInstance_Check(value)) {
-    PyObject* args = PyObject_GetAttrString(value, "args");
-    bare = args != nullptr && PyTuple_Check(args) && PyTuple_Size(args) == 0;
-    Py_XDECREF(args);
-    PyErr_Clear();
-  }
-  if (!bare) {
-    PyErr_Restore(type, value, traceback);
-    return;
-  }
-  Py_XDECREF(type);
-  Py_XDECREF(value);
-  Py_XDECREF(traceback);
+  PyErr_Clear();
   raise_panic(kOutOfMemory);
 }
 

@@ -145,8 +145,8 @@ struct CallSpec {
 // ---- the call --------------------------------------------------------------
 
 void raise_current_exception();
-// Gives a MemoryError that the interpreter raised without a message (an
-// object it could not allocate) the text of every other allocation failure.
+// Gives a pending MemoryError (the interpreter's own, without a message, when
+// it cannot allocate an object) the text of every allocation failure.
 void restate_memory_error();
 
 template <class R>
