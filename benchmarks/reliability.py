@@ -73,7 +73,7 @@ def refusals():
     outcomes = json.loads(done.stdout.splitlines()[-1])
     fits = outcomes.pop("then 2**20 floats, which fit")
     for label, (outcome, seconds, _) in outcomes.items():
-        refused = outcome.startswith("MemoryError: panic in native code: memory allocation failure")
+        refused = outcome == "MemoryError: panic in native code: memory allocation failure"
         print(f"  {seconds * 1e3:8.1f} ms  {label:58s} {'refused' if refused else outcome[:40]:10s} "
               f"{met(refused and seconds < 1)}")
     print(f"  {fits[1] * 1e3:8.1f} ms  baseline: 2**20 floats that fit -> {fits[0]}")
