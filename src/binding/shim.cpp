@@ -1,5 +1,7 @@
 #include "binding/shim.hpp"
 
+#include <algorithm>
+
 namespace nimbic::binding {
 
 void shim_set_error_utf8(PyObject* type, std::string_view message) {
@@ -80,17 +82,24 @@ PyObject* shim_list_from_i64(std::span<const int64_t> values) {
 }
 
 PyObject* shim_list_from_u8(std::span<const uint8_t> values) {
-  // The 256 possible items, made once: the interpreter shares small ints.
-  PyObject* ints[256] = {};
-  for (int v = 0; v < 256; ++v) {
-    ints[v] = PyLong_FromLong(v);
-    if (ints[v] == nullptr) {
-      for (int w = 0; w < v; ++w) Py_DECREF(ints[w]);
-      return nullptr;
-    }
+  // Extended chunk by chunk from bytes objects, as list(bytes) would be built
+  // (the items are the interpreter's cached small ints): the list is whole at
+  // every signal check, and hidden from the cycle collector until complete.
+  PyObject* list = PyList_New(0);
+  if (list == nullptr) return nullptr;
+  PyObject_GC_UnTrack(list);
+  for (size_t begin = 0; begin < values.size(); begin += size_t(kSignalCheckItems)) {
+    if (begin > 0 && PyErr_CheckSignals() != 0) break;
+    const size_t count = std::min(values.size() - begin, size_t(kSignalCheckItems));
+    PyObject* chunk =
+        PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data() + begin), Py_ssize_t(count));
+    PyObject* extended = chunk == nullptr ? nullptr : PySequence_InPlaceConcat(list, chunk);
+    Py_XDECREF(chunk);
+    if (extended == nullptr) break;
+    Py_DECREF(extended);  // the list itself
   }
-  PyObject* list = build_list(values.size(), [&](size_t i) { return Py_NewRef(ints[values[i]]); });
-  for (PyObject* item : ints) Py_DECREF(item);
+  PyObject_GC_Track(list);
+  if (PyErr_Occurred()) Py_CLEAR(list);
   return list;
 }
 
