@@ -111,14 +111,14 @@ void permute_walk(double* rho, const BlockLayout& layout, const Walk& w, const i
   if (w.pairs == 1 && !w.contiguous) permute_walk<D, 1, false>(rho, layout, w, source, begin, end);
 }
 
-// The map as a dense D x D table whose zero entries are skipped: every block
-// takes the same branches, so they are predicted.
 struct Coefficients {
   bool real = true;
   std::vector<uint8_t> nonzero;  // D x D
   std::vector<double> packed;    // D x D x 8
 };
 
+// The map as a dense D x D table whose zero entries are skipped: every block
+// takes the same branches, so they are predicted.
 template <size_t D, size_t W, bool Contiguous, bool Real>
 NIMBIC_AVX2 void map_walk(double* rho, const BlockLayout& layout, const Walk& w, const Coefficients& map,
                           uint64_t begin, uint64_t end) {
