@@ -2,14 +2,13 @@
 // gathers, products and sums as the scalar kernel. Two and three targets get
 // fixed-size code (gate entries pre-broadcast, amplitudes in registers); more
 // targets loop over sizes known only at run time.
-#include <algorithm>
 #include <cstdint>
 #include <vector>
 
-#include "common/interrupt.hpp"
 #include "common/qubits.hpp"
 #include "common/simd_avx2.hpp"
 #include "common/split_work.hpp"
+#include "common/split_work_interruptible.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/run_prefetch.hpp"
 
@@ -142,16 +141,9 @@ void sweep_all(double* state, int64_t num_qubits, std::span<const uint64_t> offs
   std::vector<std::decay_t<decltype(kernel.copy())>> workers;
   workers.reserve(parts);
   for (unsigned p = 1; p < parts; ++p) workers.push_back(kernel.copy());
-  // Slices of about 2^24 amplitude updates, with a stop check between them.
-  const uint64_t slice = std::max<uint64_t>(2, (uint64_t(1) << 24) / offsets.size() / offsets.size() / 2 * 2);
-  for (uint64_t first = 0; first < bases; first += slice) {
-    interruption_point();
-    const uint64_t count = std::min(slice, bases - first);
-    split_work(count, offsets.size(), 2, [&](unsigned part, uint64_t begin, uint64_t end) {
-      sweep<Permutation>(state, num_qubits, offsets, part == 0 ? kernel : workers[part - 1], first + begin,
-                         first + end);
-    });
-  }
+  split_work_interruptible(bases, offsets.size(), 2, [&](unsigned part, uint64_t begin, uint64_t end) {
+    sweep<Permutation>(state, num_qubits, offsets, part == 0 ? kernel : workers[part - 1], begin, end);
+  });
 }
 
 template <size_t Size>
