@@ -13,10 +13,13 @@
 
 namespace nimbic {
 
+// `cost` is the work of one item in the slicing (item_work when 0), for
+// kernels whose items cost more than the split's measure says.
 template <class Body>
-void split_work_interruptible(uint64_t count, uint64_t item_work, uint64_t align, Body&& body) {
+void split_work_interruptible(uint64_t count, uint64_t item_work, uint64_t align, Body&& body, uint64_t cost = 0) {
   constexpr uint64_t kSliceWork = uint64_t(1) << 22;
-  const uint64_t slice = std::max<uint64_t>(align, kSliceWork / std::max<uint64_t>(item_work, 1) / align * align);
+  const uint64_t per_item = std::max<uint64_t>(cost != 0 ? cost : item_work, 1);
+  const uint64_t slice = std::max<uint64_t>(align, kSliceWork / per_item / align * align);
   for (uint64_t first = 0; first < count; first += slice) {
     if (first > 0) interruption_point();
     split_work(std::min(slice, count - first), item_work, align,

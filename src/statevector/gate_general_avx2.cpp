@@ -141,9 +141,11 @@ void sweep_all(double* state, int64_t num_qubits, std::span<const uint64_t> offs
   std::vector<std::decay_t<decltype(kernel.copy())>> workers;
   workers.reserve(parts);
   for (unsigned p = 1; p < parts; ++p) workers.push_back(kernel.copy());
-  split_work_interruptible(bases, offsets.size(), 2, [&](unsigned part, uint64_t begin, uint64_t end) {
+  auto sweep_part = [&](unsigned part, uint64_t begin, uint64_t end) {
     sweep<Permutation>(state, num_qubits, offsets, part == 0 ? kernel : workers[part - 1], begin, end);
-  });
+  };
+  // A base costs a gate row per amplitude.
+  split_work_interruptible(bases, offsets.size(), 2, sweep_part, offsets.size() * offsets.size());
 }
 
 template <size_t Size>
