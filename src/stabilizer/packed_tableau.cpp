@@ -19,11 +19,19 @@ void check_tableau_size(int64_t num_qubits) {
   check_allocatable(16 * n * (2 * n + 1) + 8 * (2 * n + 1));
 }
 
-PackedTableau::PackedTableau(int64_t num_qubits) : n_(num_qubits), half_((num_qubits + 63) / 64) {
-  check_tableau_size(n_);
-  x_.assign(size_t(n_ * words()), 0);
-  z_.assign(size_t(n_ * words()), 0);
-  r_.assign(size_t(words()), 0);
+PackedTableau::PackedTableau(int64_t num_qubits, uint64_t* columns, uint64_t* signs)
+    : n_(num_qubits), half_(half_words_for(num_qubits)), columns_(columns), signs_(signs) {}
+
+OwnedPackedTableau::OwnedPackedTableau(int64_t num_qubits)
+    : columns_(size_t(PackedTableau::column_words_for(num_qubits))),
+      signs_(size_t(2 * PackedTableau::half_words_for(num_qubits))),
+      view_(num_qubits, columns_.data(), signs_.data()) {
+  view_.set_zero_state();
+}
+
+void PackedTableau::set_zero_state() {
+  std::fill_n(columns_, column_words_for(n_), 0);
+  std::fill_n(signs_, words(), 0);
   for (int64_t q = 0; q < n_; ++q) {
     x(q)[q / 64] |= uint64_t(1) << (q % 64);
     z(q)[half_ + q / 64] |= uint64_t(1) << (q % 64);
@@ -34,7 +42,7 @@ PackedTableau::PackedTableau(int64_t num_qubits) : n_(num_qubits), half_((num_qu
 // composite gate applies its steps word by word.
 
 void PackedTableau::hadamard(int64_t a) {
-  uint64_t* __restrict xa = x(a), * __restrict za = z(a), * __restrict rr = r();
+  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     rr[w] ^= xa[w] & za[w];
     std::swap(xa[w], za[w]);
@@ -42,7 +50,7 @@ void PackedTableau::hadamard(int64_t a) {
 }
 
 void PackedTableau::phase(int64_t a) {
-  uint64_t* __restrict xa = x(a), * __restrict za = z(a), * __restrict rr = r();
+  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     rr[w] ^= xa[w] & za[w];
     za[w] ^= xa[w];
@@ -51,7 +59,7 @@ void PackedTableau::phase(int64_t a) {
 
 // Three phase steps: the sign flips where x = 1 and z = 0, then z ^= x.
 void PackedTableau::phase_dagger(int64_t a) {
-  uint64_t* __restrict xa = x(a), * __restrict za = z(a), * __restrict rr = r();
+  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     rr[w] ^= xa[w] & ~za[w];
     za[w] ^= xa[w];
@@ -70,7 +78,8 @@ void PackedTableau::flip_signs_y(int64_t a) {
 }
 
 void PackedTableau::cnot(int64_t a, int64_t b) {
-  uint64_t* __restrict xa = x(a), * __restrict za = z(a), * __restrict xb = x(b), * __restrict zb = z(b), * __restrict rr = r();
+  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict xb = x(b), *__restrict zb = z(b),
+                       *__restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     rr[w] ^= xa[w] & zb[w] & ~(xb[w] ^ za[w]);
     xb[w] ^= xa[w];
@@ -79,7 +88,8 @@ void PackedTableau::cnot(int64_t a, int64_t b) {
 }
 
 void PackedTableau::cz(int64_t a, int64_t b) {
-  uint64_t* __restrict xa = x(a), * __restrict za = z(a), * __restrict xb = x(b), * __restrict zb = z(b), * __restrict rr = r();
+  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict xb = x(b), *__restrict zb = z(b),
+                       *__restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     uint64_t s = rr[w], x1 = xa[w], z1 = za[w], x2 = xb[w], z2 = zb[w];
     s ^= x2 & z2;  // Hadamard on b
@@ -97,7 +107,8 @@ void PackedTableau::cz(int64_t a, int64_t b) {
 }
 
 void PackedTableau::swap(int64_t a, int64_t b) {
-  uint64_t* __restrict xa = x(a), * __restrict za = z(a), * __restrict xb = x(b), * __restrict zb = z(b), * __restrict rr = r();
+  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict xb = x(b), *__restrict zb = z(b),
+                       *__restrict rr = r();
   for (int64_t w = 0; w < words(); ++w) {
     uint64_t s = rr[w], x1 = xa[w], z1 = za[w], x2 = xb[w], z2 = zb[w];
     s ^= x1 & z2 & ~(x2 ^ z1);  // CNOT a -> b
@@ -151,21 +162,80 @@ void PackedTableau::apply(int64_t code, int64_t a, int64_t b) {
   }
 }
 
-// Bit columns (one per qubit, `words()` words each) into the byte rows of
-// the flattened tableau, 64 rows by 64 qubits at a time.
-void PackedTableau::write_half_bits(const std::vector<uint64_t>& bits, int64_t column_offset, uint8_t* out) const {
-  const int64_t width = 2 * n_ + 1;
+int64_t PackedTableau::stabilizer_with_x(int64_t a) const {
+  const uint64_t* stabs = x(a) + half_;
+  for (int64_t w = 0; w < half_; ++w)
+    if (stabs[w] != 0) return w * 64 + __builtin_ctzll(stabs[w]);
+  return -1;
+}
+
+void PackedTableau::measure_random(int64_t a, int64_t pivot, uint64_t outcome, uint64_t* scratch) {
+  const int64_t all = words(), pos = position(n_ + pivot), pw = pos / 64;
+  const uint64_t pb = uint64_t(1) << (pos % 64);
+  // Rows that absorb the pivot, and their phase exponents modulo 4,
+  // bit-sliced: lo + 2*hi. Every such row reads only itself and the pivot
+  // row, which does not change, so all are updated at once.
+  uint64_t* absorb = scratch;
+  uint64_t* lo = scratch + all;
+  uint64_t* hi = scratch + 2 * all;
+  std::copy_n(x(a), all, absorb);
+  std::fill_n(lo, 2 * all, 0);
+  absorb[pw] &= ~pb;
+  for (int64_t j = 0; j < n_; ++j) {
+    uint64_t *__restrict xj = x(j), *__restrict zj = z(j);
+    const uint64_t xp = (xj[pw] & pb) != 0 ? ~uint64_t(0) : 0, zp = (zj[pw] & pb) != 0 ? ~uint64_t(0) : 0;
+    if ((xp | zp) == 0) continue;
+    const uint64_t* k = absorb;
+    uint64_t *__restrict l = lo, *__restrict h = hi;
+    for (int64_t w = 0; w < all; ++w) {
+      // The pivot's Pauli on qubit j times the row's: nonzero exponent where
+      // they anticommute, -1 where `neg` is set.
+      const uint64_t xk = xj[w], zk = zj[w];
+      const uint64_t anti = ((xp & zk) ^ (zp & xk)) & k[w];
+      const uint64_t neg = xp ^ zp ^ xk ^ zk ^ (xp & zk);
+      h[w] ^= (l[w] ^ neg) & anti;
+      l[w] ^= anti;
+      xj[w] = xk ^ (xp & k[w]);
+      zj[w] = zk ^ (zp & k[w]);
+    }
+  }
+  uint64_t* rr = r();
+  const uint64_t rp = (rr[pw] & pb) != 0 ? ~uint64_t(0) : 0;
+  for (int64_t w = 0; w < all; ++w) {
+    const uint64_t k = absorb[w];
+    rr[w] = (rr[w] & ~k) | (k & (lo[w] | (hi[w] ^ rr[w] ^ rp)));
+  }
+  // The pivot row replaces its destabilizer and becomes +-Z_a.
+  const int64_t dw = pivot / 64;
+  const uint64_t db = uint64_t(1) << (pivot % 64);
+  auto move_bit = [&](uint64_t* col) {
+    col[dw] = (col[dw] & ~db) | ((col[pw] & pb) != 0 ? db : 0);
+    col[pw] &= ~pb;
+  };
+  for (int64_t j = 0; j < n_; ++j) {
+    move_bit(x(j));
+    move_bit(z(j));
+  }
+  move_bit(rr);
+  z(a)[pw] |= pb;
+  if (outcome != 0) rr[pw] |= pb;
+}
+
+// Calls sink(row, q0, bits, count) for every row 0..2n-1 and every run of up
+// to 64 qubits starting at q0: bit c of `bits` is the x (or z) bit of qubit
+// q0+c. 64 x 64 blocks are transposed at a time.
+template <class Sink>
+void PackedTableau::for_each_row_chunk(int64_t first_column, Sink&& sink) const {
   uint64_t block[64];
   for (int64_t half = 0; half < 2; ++half) {
     for (int64_t w = 0; w < half_; ++w) {
       const int64_t first_row = w * 64, rows = std::min<int64_t>(64, n_ - first_row);
       for (int64_t q0 = 0; q0 < n_; q0 += 64) {
         const int64_t cols = std::min<int64_t>(64, n_ - q0);
-        for (int64_t k = 0; k < 64; ++k) block[k] = k < cols ? bits[size_t((q0 + k) * words() + half * half_ + w)] : 0;
+        for (int64_t k = 0; k < 64; ++k)
+          block[k] = k < cols ? columns_[(first_column + q0 + k) * words() + half * half_ + w] : 0;
         transpose64(block);
-        for (int64_t b = 0; b < rows; ++b) {
-          spread_bits(block[b], cols, out + (half * n_ + first_row + b) * width + column_offset + q0);
-        }
+        for (int64_t b = 0; b < rows; ++b) sink(half * n_ + first_row + b, q0, block[b], cols);
       }
     }
   }
@@ -173,11 +243,27 @@ void PackedTableau::write_half_bits(const std::vector<uint64_t>& bits, int64_t c
 
 void PackedTableau::write_flat(uint8_t* out) const {
   const int64_t width = 2 * n_ + 1;
-  write_half_bits(x_, 0, out);
-  write_half_bits(z_, n_, out);
+  for (int64_t part = 0; part < 2; ++part)
+    for_each_row_chunk(part * n_, [&](int64_t row, int64_t q0, uint64_t bits, int64_t count) {
+      spread_bits(bits, count, out + row * width + part * n_ + q0);
+    });
   for (int64_t row = 0; row < 2 * n_; ++row) {
     const int64_t pos = position(row);
-    out[row * width + 2 * n_] = uint8_t((r_[size_t(pos / 64)] >> (pos % 64)) & 1);
+    out[row * width + 2 * n_] = uint8_t((signs_[pos / 64] >> (pos % 64)) & 1);
+  }
+}
+
+void PackedTableau::write_plain(int64_t* x, int64_t* z, int64_t* r) const {
+  for (int64_t part = 0; part < 2; ++part) {
+    int64_t* dst = part == 0 ? x : z;
+    for_each_row_chunk(part * n_, [&](int64_t row, int64_t q0, uint64_t bits, int64_t count) {
+      int64_t* out = dst + row * n_ + q0;
+      for (int64_t c = 0; c < count; ++c) out[c] = int64_t((bits >> c) & 1);
+    });
+  }
+  for (int64_t row = 0; row < 2 * n_; ++row) {
+    const int64_t pos = position(row);
+    r[row] = int64_t((signs_[pos / 64] >> (pos % 64)) & 1);
   }
 }
 

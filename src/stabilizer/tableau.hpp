@@ -46,7 +46,6 @@ inline int64_t pauli_phase(int64_t x1, int64_t z1, int64_t x2, int64_t z2) {
 // call reads or writes (unchecked loops).
 void apply_unchecked(Tableau t, int64_t code, int64_t a, int64_t b);
 int64_t measure_unchecked(Tableau t, int64_t a, double u);
-void rowsum_unchecked(Tableau t, int64_t h, int64_t i);
 void reset_unchecked(Tableau t);
 // (2n+1)^2 entries into `out`: each row its x bits, its z bits, its sign.
 void to_flat_unchecked(Tableau t, std::span<uint8_t> out);
