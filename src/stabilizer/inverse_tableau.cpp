@@ -5,26 +5,33 @@
 
 #include "stabilizer/bit_matrix.hpp"
 #include "stabilizer/tableau.hpp"
+#include "stabilizer/word_pairs.hpp"
 
 namespace nimbic::stabilizer {
 
 namespace {
 
-// The phase exponent of a product of two Pauli strings, one word of each
+// The phase exponent of a product of two Pauli strings, two words of each
 // part at a time: per bit, the strings' single-qubit Paulis contribute i^1
 // or i^-1 where they anticommute. The counts are kept modulo 4 per bit
-// lane (lo + 2*hi) and summed at the end.
+// lane (lo + 2*hi), for two interleaved words in the two halves of a
+// 128-bit vector, and summed at the end.
+template <class Word>
 struct PhaseCount {
-  uint64_t lo = 0, hi = 0;
+  Word lo{}, hi{};
   // Left Pauli (x1, z1) times right Pauli (x2, z2).
-  void add(uint64_t x1, uint64_t z1, uint64_t x2, uint64_t z2) {
-    const uint64_t anti = (x1 & z2) ^ (z1 & x2);
-    const uint64_t neg = x1 ^ x2 ^ z1 ^ z2 ^ (x1 & z2);
+  void add(Word x1, Word z1, Word x2, Word z2) {
+    const Word anti = (x1 & z2) ^ (z1 & x2);
+    const Word neg = x1 ^ x2 ^ z1 ^ z2 ^ (x1 & z2);
     hi ^= (lo ^ neg) & anti;
     lo ^= anti;
   }
-  unsigned exponent() const { return unsigned(__builtin_popcountll(lo) + 2 * __builtin_popcountll(hi)) & 3; }
 };
+
+inline unsigned exponent(const PhaseCount<uint64_t>& c) { return unsigned(popcount(c.lo) + 2 * parity(c.hi)) & 3; }
+inline unsigned exponent(const PhaseCount<Pair>& c) {
+  return unsigned(popcount(c.lo[0]) + popcount(c.lo[1]) + 2 * parity(c.hi[0] ^ c.hi[1])) & 3;
+}
 
 }  // namespace
 
@@ -62,16 +69,24 @@ void InverseTableau::set_identity() {
 }
 
 void InverseTableau::multiply(int64_t dst, int64_t src, unsigned extra) {
-  uint64_t* __restrict d = row(dst);
-  const uint64_t* __restrict s = row(src);
-  PhaseCount count;
-  for (int64_t w = 0; w < half_; ++w) {
-    const uint64_t x1 = d[w], z1 = d[half_ + w], x2 = s[w], z2 = s[half_ + w];
-    count.add(x1, z1, x2, z2);
-    d[w] = x1 ^ x2;
-    d[half_ + w] = z1 ^ z2;
+  const int64_t h = half_;
+  uint64_t *__restrict dx = row(dst), *__restrict dz = dx + h;
+  const uint64_t *__restrict sx = row(src), *__restrict sz = sx + h;
+  PhaseCount<Pair> pairs;
+  int64_t w = 0;
+  for (; w + 2 <= h; w += 2) {
+    const Pair x1 = load_pair(dx + w), z1 = load_pair(dz + w), x2 = load_pair(sx + w), z2 = load_pair(sz + w);
+    pairs.add(x1, z1, x2, z2);
+    store_pair(dx + w, x1 ^ x2);
+    store_pair(dz + w, z1 ^ z2);
   }
-  const unsigned e = (count.exponent() + extra) & 3;
+  PhaseCount<uint64_t> last;
+  if (w < h) {
+    last.add(dx[w], dz[w], sx[w], sz[w]);
+    dx[w] ^= sx[w];
+    dz[w] ^= sz[w];
+  }
+  const unsigned e = (exponent(pairs) + exponent(last) + extra) & 3;
   assert((e & 1) == 0);  // the product of the images is Hermitian
   if (((e >> 1) ^ sign(src)) != 0) flip(dst);
   if (forms_ != nullptr) forms_->absorb(dst, src);
@@ -142,77 +157,87 @@ int64_t InverseTableau::random_pivot(int64_t a) const {
 // every row P turns into R^-1(P), with
 //   R^-1(X_i) = X_i X_p^alpha_i,  R^-1(Z_i) = Z_i X_p^beta_i  (i != p),
 //   R^-1(Z_p) = X_p,  R^-1(X_p) = V = (-1)^(outcome + sign Q) P_p(alpha_p, 1) W,
-// where W is Q without its factor on p. For a row with parts (x, z):
-// the factors off p give back themselves times X_p^c, c = parity(x & alpha
-// ^ z & beta); a row without X on p keeps its sign and gets X_p^(z_p ^ c) on
-// p; a row with X on p becomes T times itself with (c, 0) on p, where T is V
-// (z_p = 0) or i V X_p (z_p = 1).
-void InverseTableau::measure_random(int64_t a, int64_t p, uint64_t outcome, uint64_t* scratch) {
+// where W is Q without its factor on p. A row's factors off p give back
+// themselves times X_p^c, where c = parity(x & alpha ^ z & beta) says
+// whether the row anticommutes with W. Every row commutes with Q except row
+// X_a, so c follows from the row's bits (x_p, z_p) on p alone: c = [row is
+// X_a] ^ (x_p & alpha_p) ^ z_p. A row without X on p thus becomes itself
+// with (0, 0) on p, or (1, 0) for row X_a. A row with X on p becomes T times
+// itself with (c, 0) on p, where T is V (z_p = 0) or i V X_p (z_p = 1):
+// W times the row off p, and on p the Pauli (t, 1) times (c, 0), t = alpha_p
+// ^ z_p, which is Z X = i Y (t = 0) or Y X = -i Z (t = 1) when c = 1. The
+// sign of T is that of V, and -1 more for i V X_p when alpha_p = 0 (i Z X =
+// -Y).
+template <class Rows>
+void InverseTableau::measure_rows(int64_t a, int64_t p, uint64_t outcome, uint64_t* scratch, Rows&& rows) {
   const int64_t h = half_, pw = p / 64;
   const uint64_t pb = uint64_t(1) << (p % 64);
-  uint64_t* beta = scratch;
-  uint64_t* alpha = scratch + h;
-  uint64_t* t0 = scratch + 2 * h;  // T for rows with (1, 0) on p: x part, z part
-  uint64_t* t1 = scratch + 4 * h;  // T for rows with (1, 1) on p
-  auto* support = reinterpret_cast<int64_t*>(scratch + 6 * h);
+  uint64_t* wx = scratch;  // W: x part, z part
+  uint64_t* wz = scratch + h;
+  auto* support = reinterpret_cast<int64_t*>(scratch + 2 * h);
   const uint64_t* q = row(n_ + a);
-  std::copy_n(q, h, beta);
-  std::copy_n(q + h, h, alpha);
-  const uint64_t q_sign = sign(n_ + a), alpha_p = (alpha[pw] & pb) != 0 ? 1 : 0;
-  beta[pw] &= ~pb;
-  alpha[pw] &= ~pb;
-  int64_t words = 0;
+  std::copy_n(q, 2 * h, wx);
+  const bool alpha_p = (wz[pw] & pb) != 0;
+  const uint64_t v_sign = outcome ^ sign(n_ + a);
+  wx[pw] &= ~pb;
+  wz[pw] &= ~pb;
+  int64_t words = 0;  // the words where W is not the identity
   for (int64_t w = 0; w < h; ++w)
-    if ((beta[w] | alpha[w]) != 0 || w == pw) support[words++] = w;
-  std::copy_n(beta, h, t0);
-  std::copy_n(alpha, h, t0 + h);
-  t0[h + pw] |= pb;
-  std::copy_n(t0, 2 * h, t1);
-  // V has (alpha_p, 1) on p; i V X_p has (1 - alpha_p, 1) and sign -1 when
-  // alpha_p = 0 (i Z X = -Y, i Y X = Z).
-  if (alpha_p != 0)
-    t0[pw] |= pb;
-  else
-    t1[pw] |= pb;
-  const uint64_t t0_sign = outcome ^ q_sign, t1_sign = t0_sign ^ (alpha_p ^ 1);
+    if ((wx[w] | wz[w]) != 0) support[words++] = w;
   int64_t variable = -1, q_form = -1;
   if (forms_ != nullptr) {
     variable = forms_->new_variable();
     q_form = forms_->spare();
     std::copy_n(forms_->form(n_ + a), forms_->stride(), forms_->form(q_form));
   }
-  for (int64_t i = 0; i < 2 * n_; ++i) {
+  const bool a_had_x = (row(a)[pw] & pb) != 0;
+  rows([&](int64_t i) {
     uint64_t* x = row(i);
     uint64_t* z = x + h;
-    const bool xp = (x[pw] & pb) != 0, zp = (z[pw] & pb) != 0;
-    uint64_t odd = 0;
+    const bool zp = (z[pw] & pb) != 0;
+    if ((x[pw] & pb) == 0) {
+      z[pw] &= ~pb;
+      return;
+    }
+    const bool c = (i == a) != (alpha_p != zp), t = alpha_p != zp;
+    PhaseCount<uint64_t> count;
     for (int64_t k = 0; k < words; ++k) {
       const int64_t w = support[k];
-      odd ^= (x[w] & alpha[w]) ^ (z[w] & beta[w]);
+      count.add(wx[w], wz[w], x[w], z[w]);
+      x[w] ^= wx[w];
+      z[w] ^= wz[w];
     }
-    const bool c = parity(odd) != 0;
-    z[pw] &= ~pb;
-    if (!xp) {
-      x[pw] = (zp != c) ? x[pw] | pb : x[pw] & ~pb;
-      continue;
-    }
-    x[pw] = c ? x[pw] | pb : x[pw] & ~pb;
-    const uint64_t* t = zp ? t1 : t0;
-    PhaseCount count;
-    for (int64_t k = 0; k < words; ++k) {
-      const int64_t w = support[k];
-      count.add(t[w], t[h + w], x[w], z[w]);
-      x[w] ^= t[w];
-      z[w] ^= t[h + w];
-    }
-    const unsigned e = count.exponent();
+    const unsigned e = (exponent(count) + (c ? (t ? 3 : 1) : 0)) & 3;
     assert((e & 1) == 0);
-    if (((e >> 1) ^ (zp ? t1_sign : t0_sign)) != 0) flip(i);
+    x[pw] = (t != c) ? x[pw] | pb : x[pw] & ~pb;
+    z[pw] |= pb;
+    if (((e >> 1) ^ v_sign ^ uint64_t(zp && !alpha_p)) != 0) flip(i);
     if (forms_ != nullptr) {
       forms_->absorb(i, q_form);
       forms_->form(i)[variable / 64] ^= uint64_t(1) << (variable % 64);
     }
-  }
+  });
+  if (!a_had_x) row(a)[pw] |= pb;
+}
+
+void InverseTableau::measure_random(int64_t a, int64_t pivot, uint64_t outcome, uint64_t* scratch) {
+  measure_rows(a, pivot, outcome, scratch, [&](auto&& update) {
+    for (int64_t i = 0; i < 2 * n_; ++i) update(i);
+  });
+}
+
+// A row has bits on the pivot p only if it is X_q or Z_q for a qubit q on
+// which the pivot stabilizer or its destabilizer acts: the x bit of P's
+// image at p says whether P anticommutes with the stabilizer, the z bit
+// whether it anticommutes with the destabilizer.
+void InverseTableau::measure_random(int64_t a, int64_t pivot, uint64_t outcome, uint64_t* scratch,
+                                    std::span<const int64_t> qubits) {
+  measure_rows(a, pivot, outcome, scratch, [&](auto&& update) {
+    for (int64_t q : qubits) {
+      update(q);
+      update(n_ + q);
+    }
+  });
 }
 
 }  // namespace nimbic::stabilizer

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace nimbic::stabilizer {
@@ -50,7 +51,7 @@ class InverseTableau {
   static int64_t row_storage_for(int64_t n) { return 2 * n * 2 * half_words_for(n); }
   static int64_t sign_storage_for(int64_t n) { return (2 * n + 63) / 64; }
   // Words of scratch a random measurement needs.
-  static int64_t measure_scratch_for(int64_t n) { return 7 * half_words_for(n); }
+  static int64_t measure_scratch_for(int64_t n) { return 3 * half_words_for(n); }
 
   // A view of n >= 0 qubits over `rows` and `signs`, which are not
   // initialised here. `forms`, when given, has 2n rows.
@@ -78,12 +79,18 @@ class InverseTableau {
   // outcome). With forms, `outcome` is 0 and a new variable stands for it.
   // `scratch` holds measure_scratch_for(n) words.
   void measure_random(int64_t a, int64_t pivot, uint64_t outcome, uint64_t* scratch);
+  // The same when the caller knows the qubits on which the pivot stabilizer
+  // or its destabilizer acts (PackedTableau::measure_random lists them):
+  // only the rows X_q and Z_q of those qubits change.
+  void measure_random(int64_t a, int64_t pivot, uint64_t outcome, uint64_t* scratch, std::span<const int64_t> qubits);
 
  private:
   void flip(int64_t i) { signs_[i / 64] ^= uint64_t(1) << (i % 64); }
   // Row dst becomes i^extra times row dst times row src.
   void multiply(int64_t dst, int64_t src, unsigned extra);
   void swap_rows(int64_t a, int64_t b);
+  template <class Rows>
+  void measure_rows(int64_t a, int64_t pivot, uint64_t outcome, uint64_t* scratch, Rows&& rows);
 
   int64_t n_ = 0;
   int64_t half_ = 0;

@@ -17,11 +17,17 @@ namespace {
 // 2n+1 entries (no entries for a negative count).
 int64_t built_count(const NativeTableau& self) { return self.r.length >= 1 ? (self.r.length - 1) / 2 : -1; }
 
-// Whether the working form of n qubits fits in the buffers: the packed
-// tableau in `x`, its inverse in `z`, both sets of signs and the scratch
-// row's qubit and sign in `r` (true from 2 qubits on).
-bool fits_working_form(int64_t n) {
-  if (n < 2) return false;
+// Below this many qubits the plain layout serves: every operation on it
+// costs little more than the call, and its random measurements are cheaper
+// than on the working form, which has two tableaux to update.
+constexpr int64_t kWorkingFormFrom = 16;
+
+// Whether the object uses a working form: from kWorkingFormFrom qubits on,
+// when it fits in the buffers (the packed tableau in `x`, its inverse in
+// `z`, both sets of signs and the scratch row's qubit and sign in `r`; it
+// does from 2 qubits on).
+bool uses_working_form(int64_t n) {
+  if (n < kWorkingFormFrom) return false;
   const int64_t entries = n * (2 * n + 1);
   return PackedTableau::column_words_for(n) <= entries && InverseTableau::row_storage_for(n) <= entries &&
          2 * PackedTableau::half_words_for(n) + InverseTableau::sign_storage_for(n) + 1 <= 2 * n + 1;
@@ -102,7 +108,7 @@ NativeTableau new_native_tableau(int64_t num_qubits) {
 
 void NativeTableau::reset(NativeTableau& self) {
   const int64_t n = built_count(self);
-  if (self.num_qubits == n && fits_working_form(n)) {
+  if (self.num_qubits == n && uses_working_form(n)) {
     start_working_form(self, n);
     return;
   }
@@ -155,10 +161,16 @@ int64_t NativeTableau::measure(NativeTableau& self, int64_t a, double u) {
       return outcome;
     }
     const uint64_t outcome = u < 0.5 ? 0 : 1;  // NaN gives 1
-    const int64_t tableau_scratch = 3 * w.tableau.words();
-    std::vector<uint64_t> scratch(size_t(tableau_scratch + InverseTableau::measure_scratch_for(n)));
-    w.tableau.measure_random(a, pivot, outcome, scratch.data());
-    w.inverse.measure_random(a, pivot, outcome, scratch.data() + tableau_scratch);
+    // Scratch for both updates, taken before either changes anything.
+    const int64_t tableau_scratch = 3 * w.tableau.words(), inverse_scratch = InverseTableau::measure_scratch_for(n);
+    const int64_t words = tableau_scratch + inverse_scratch + n;
+    uint64_t local[512];
+    std::vector<uint64_t> heap;
+    if (words > 512) heap.resize(size_t(words));
+    uint64_t* scratch = words > 512 ? heap.data() : local;
+    auto* qubits = reinterpret_cast<int64_t*>(scratch + tableau_scratch + inverse_scratch);
+    const int64_t touched = w.tableau.measure_random(a, pivot, outcome, scratch, qubits);
+    w.inverse.measure_random(a, pivot, outcome, scratch + tableau_scratch, {qubits, size_t(touched)});
     return int64_t(outcome);
   }
   if (n >= 1 && a >= n) panic_qubit_range(a, n);

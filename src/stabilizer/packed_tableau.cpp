@@ -7,6 +7,7 @@
 #include "common/panic.hpp"
 #include "stabilizer/bit_matrix.hpp"
 #include "stabilizer/tableau.hpp"
+#include "stabilizer/word_pairs.hpp"
 
 namespace nimbic::stabilizer {
 
@@ -38,60 +39,66 @@ void PackedTableau::set_zero_state() {
   }
 }
 
-// Each gate runs over the words of its columns; rows are independent, so a
-// composite gate applies its steps word by word.
+// Each gate runs over the words of its columns, two at a time (a column has
+// an even number of words); rows are independent, so a composite gate
+// applies its steps word by word.
 
 void PackedTableau::hadamard(int64_t a) {
-  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict rr = r();
-  for (int64_t w = 0; w < words(); ++w) {
-    rr[w] ^= xa[w] & za[w];
-    std::swap(xa[w], za[w]);
+  uint64_t *xa = x(a), *za = z(a), *rr = r();
+  for (int64_t w = 0, count = words(); w < count; w += 2) {
+    const Pair x1 = load_pair(xa + w), z1 = load_pair(za + w);
+    store_pair(rr + w, load_pair(rr + w) ^ (x1 & z1));
+    store_pair(xa + w, z1);
+    store_pair(za + w, x1);
   }
 }
 
 void PackedTableau::phase(int64_t a) {
-  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict rr = r();
-  for (int64_t w = 0; w < words(); ++w) {
-    rr[w] ^= xa[w] & za[w];
-    za[w] ^= xa[w];
+  uint64_t *xa = x(a), *za = z(a), *rr = r();
+  for (int64_t w = 0, count = words(); w < count; w += 2) {
+    const Pair x1 = load_pair(xa + w), z1 = load_pair(za + w);
+    store_pair(rr + w, load_pair(rr + w) ^ (x1 & z1));
+    store_pair(za + w, z1 ^ x1);
   }
 }
 
 // Three phase steps: the sign flips where x = 1 and z = 0, then z ^= x.
 void PackedTableau::phase_dagger(int64_t a) {
-  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict rr = r();
-  for (int64_t w = 0; w < words(); ++w) {
-    rr[w] ^= xa[w] & ~za[w];
-    za[w] ^= xa[w];
+  uint64_t *xa = x(a), *za = z(a), *rr = r();
+  for (int64_t w = 0, count = words(); w < count; w += 2) {
+    const Pair x1 = load_pair(xa + w), z1 = load_pair(za + w);
+    store_pair(rr + w, load_pair(rr + w) ^ (x1 & ~z1));
+    store_pair(za + w, z1 ^ x1);
   }
 }
 
 void PackedTableau::flip_signs(const uint64_t* bits) {
   uint64_t* rr = r();
-  for (int64_t w = 0; w < words(); ++w) rr[w] ^= bits[w];
+  for (int64_t w = 0, count = words(); w < count; w += 2) store_pair(rr + w, load_pair(rr + w) ^ load_pair(bits + w));
 }
 
 void PackedTableau::flip_signs_y(int64_t a) {
   const uint64_t *xa = x(a), *za = z(a);
   uint64_t* rr = r();
-  for (int64_t w = 0; w < words(); ++w) rr[w] ^= xa[w] ^ za[w];
+  for (int64_t w = 0, count = words(); w < count; w += 2)
+    store_pair(rr + w, load_pair(rr + w) ^ load_pair(xa + w) ^ load_pair(za + w));
 }
 
 void PackedTableau::cnot(int64_t a, int64_t b) {
-  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict xb = x(b), *__restrict zb = z(b),
-                       *__restrict rr = r();
-  for (int64_t w = 0; w < words(); ++w) {
-    rr[w] ^= xa[w] & zb[w] & ~(xb[w] ^ za[w]);
-    xb[w] ^= xa[w];
-    za[w] ^= zb[w];
+  uint64_t *xa = x(a), *za = z(a), *xb = x(b), *zb = z(b), *rr = r();
+  for (int64_t w = 0, count = words(); w < count; w += 2) {
+    const Pair x1 = load_pair(xa + w), z1 = load_pair(za + w), x2 = load_pair(xb + w), z2 = load_pair(zb + w);
+    store_pair(rr + w, load_pair(rr + w) ^ (x1 & z2 & ~(x2 ^ z1)));
+    store_pair(xb + w, x2 ^ x1);
+    store_pair(za + w, z1 ^ z2);
   }
 }
 
 void PackedTableau::cz(int64_t a, int64_t b) {
-  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict xb = x(b), *__restrict zb = z(b),
-                       *__restrict rr = r();
-  for (int64_t w = 0; w < words(); ++w) {
-    uint64_t s = rr[w], x1 = xa[w], z1 = za[w], x2 = xb[w], z2 = zb[w];
+  uint64_t *xa = x(a), *za = z(a), *xb = x(b), *zb = z(b), *rr = r();
+  for (int64_t w = 0, count = words(); w < count; w += 2) {
+    Pair s = load_pair(rr + w), x1 = load_pair(xa + w), z1 = load_pair(za + w), x2 = load_pair(xb + w),
+         z2 = load_pair(zb + w);
     s ^= x2 & z2;  // Hadamard on b
     std::swap(x2, z2);
     s ^= x1 & z2 & ~(x2 ^ z1);  // CNOT a -> b
@@ -99,18 +106,18 @@ void PackedTableau::cz(int64_t a, int64_t b) {
     z1 ^= z2;
     s ^= x2 & z2;  // Hadamard on b
     std::swap(x2, z2);
-    rr[w] = s;
-    za[w] = z1;
-    xb[w] = x2;
-    zb[w] = z2;
+    store_pair(rr + w, s);
+    store_pair(za + w, z1);
+    store_pair(xb + w, x2);
+    store_pair(zb + w, z2);
   }
 }
 
 void PackedTableau::swap(int64_t a, int64_t b) {
-  uint64_t *__restrict xa = x(a), *__restrict za = z(a), *__restrict xb = x(b), *__restrict zb = z(b),
-                       *__restrict rr = r();
-  for (int64_t w = 0; w < words(); ++w) {
-    uint64_t s = rr[w], x1 = xa[w], z1 = za[w], x2 = xb[w], z2 = zb[w];
+  uint64_t *xa = x(a), *za = z(a), *xb = x(b), *zb = z(b), *rr = r();
+  for (int64_t w = 0, count = words(); w < count; w += 2) {
+    Pair s = load_pair(rr + w), x1 = load_pair(xa + w), z1 = load_pair(za + w), x2 = load_pair(xb + w),
+         z2 = load_pair(zb + w);
     s ^= x1 & z2 & ~(x2 ^ z1);  // CNOT a -> b
     x2 ^= x1;
     z1 ^= z2;
@@ -120,11 +127,11 @@ void PackedTableau::swap(int64_t a, int64_t b) {
     s ^= x1 & z2 & ~(x2 ^ z1);  // CNOT a -> b
     x2 ^= x1;
     z1 ^= z2;
-    rr[w] = s;
-    xa[w] = x1;
-    za[w] = z1;
-    xb[w] = x2;
-    zb[w] = z2;
+    store_pair(rr + w, s);
+    store_pair(xa + w, x1);
+    store_pair(za + w, z1);
+    store_pair(xb + w, x2);
+    store_pair(zb + w, z2);
   }
 }
 
@@ -169,9 +176,12 @@ int64_t PackedTableau::stabilizer_with_x(int64_t a) const {
   return -1;
 }
 
-void PackedTableau::measure_random(int64_t a, int64_t pivot, uint64_t outcome, uint64_t* scratch) {
-  const int64_t all = words(), pos = position(n_ + pivot), pw = pos / 64;
-  const uint64_t pb = uint64_t(1) << (pos % 64);
+int64_t PackedTableau::measure_random(int64_t a, int64_t pivot, uint64_t outcome, uint64_t* scratch,
+                                      int64_t* touched) {
+  // The pivot (stabilizer `pivot`) and its destabilizer share a bit: word
+  // dw of the first half and word pw of the second.
+  const int64_t all = words(), dw = pivot / 64, pw = half_ + dw;
+  const uint64_t pb = uint64_t(1) << (pivot % 64);
   // Rows that absorb the pivot, and their phase exponents modulo 4,
   // bit-sliced: lo + 2*hi. Every such row reads only itself and the pivot
   // row, which does not change, so all are updated at once.
@@ -181,44 +191,44 @@ void PackedTableau::measure_random(int64_t a, int64_t pivot, uint64_t outcome, u
   std::copy_n(x(a), all, absorb);
   std::fill_n(lo, 2 * all, 0);
   absorb[pw] &= ~pb;
-  for (int64_t j = 0; j < n_; ++j) {
-    uint64_t *__restrict xj = x(j), *__restrict zj = z(j);
-    const uint64_t xp = (xj[pw] & pb) != 0 ? ~uint64_t(0) : 0, zp = (zj[pw] & pb) != 0 ? ~uint64_t(0) : 0;
-    if ((xp | zp) == 0) continue;
-    const uint64_t* k = absorb;
-    uint64_t *__restrict l = lo, *__restrict h = hi;
-    for (int64_t w = 0; w < all; ++w) {
-      // The pivot's Pauli on qubit j times the row's: nonzero exponent where
-      // they anticommute, -1 where `neg` is set.
-      const uint64_t xk = xj[w], zk = zj[w];
-      const uint64_t anti = ((xp & zk) ^ (zp & xk)) & k[w];
-      const uint64_t neg = xp ^ zp ^ xk ^ zk ^ (xp & zk);
-      h[w] ^= (l[w] ^ neg) & anti;
-      l[w] ^= anti;
-      xj[w] = xk ^ (xp & k[w]);
-      zj[w] = zk ^ (zp & k[w]);
+  int64_t count = 0;
+  uint64_t *xj = x(0), *zj = z(0);
+  for (int64_t j = 0; j < n_; ++j, xj += all, zj += all) {
+    if (((xj[dw] | zj[dw] | xj[pw] | zj[pw]) & pb) == 0) continue;  // neither row acts on qubit j
+    touched[count++] = j;
+    const uint64_t x_bit = xj[pw] & pb, z_bit = zj[pw] & pb;
+    if ((x_bit | z_bit) != 0) {
+      const Pair xp = broadcast_bit(x_bit != 0), zp = broadcast_bit(z_bit != 0);
+      for (int64_t w = 0; w < all; w += 2) {
+        // The pivot's Pauli on qubit j times the row's: nonzero exponent
+        // where they anticommute, -1 where `neg` is set.
+        const Pair xk = load_pair(xj + w), zk = load_pair(zj + w), k = load_pair(absorb + w);
+        const Pair anti = ((xp & zk) ^ (zp & xk)) & k;
+        const Pair neg = xp ^ zp ^ xk ^ zk ^ (xp & zk);
+        const Pair l = load_pair(lo + w);
+        store_pair(hi + w, load_pair(hi + w) ^ ((l ^ neg) & anti));
+        store_pair(lo + w, l ^ anti);
+        store_pair(xj + w, xk ^ (xp & k));
+        store_pair(zj + w, zk ^ (zp & k));
+      }
     }
+    // The pivot row replaces its destabilizer and is cleared.
+    xj[dw] = (xj[dw] & ~pb) | x_bit;
+    zj[dw] = (zj[dw] & ~pb) | z_bit;
+    xj[pw] &= ~pb;
+    zj[pw] &= ~pb;
   }
   uint64_t* rr = r();
-  const uint64_t rp = (rr[pw] & pb) != 0 ? ~uint64_t(0) : 0;
-  for (int64_t w = 0; w < all; ++w) {
-    const uint64_t k = absorb[w];
-    rr[w] = (rr[w] & ~k) | (k & (lo[w] | (hi[w] ^ rr[w] ^ rp)));
+  const uint64_t r_bit = rr[pw] & pb;
+  const Pair rp = broadcast_bit(r_bit != 0);
+  for (int64_t w = 0; w < all; w += 2) {
+    const Pair k = load_pair(absorb + w), old = load_pair(rr + w);
+    store_pair(rr + w, (old & ~k) | (k & (load_pair(lo + w) | (load_pair(hi + w) ^ old ^ rp))));
   }
-  // The pivot row replaces its destabilizer and becomes +-Z_a.
-  const int64_t dw = pivot / 64;
-  const uint64_t db = uint64_t(1) << (pivot % 64);
-  auto move_bit = [&](uint64_t* col) {
-    col[dw] = (col[dw] & ~db) | ((col[pw] & pb) != 0 ? db : 0);
-    col[pw] &= ~pb;
-  };
-  for (int64_t j = 0; j < n_; ++j) {
-    move_bit(x(j));
-    move_bit(z(j));
-  }
-  move_bit(rr);
-  z(a)[pw] |= pb;
-  if (outcome != 0) rr[pw] |= pb;
+  rr[dw] = (rr[dw] & ~pb) | r_bit;
+  rr[pw] = (rr[pw] & ~pb) | (outcome != 0 ? pb : 0);
+  z(a)[pw] |= pb;  // the pivot row is now +-Z_a
+  return count;
 }
 
 // Calls sink(row, q0, bits, count) for every row 0..2n-1 and every run of up

@@ -56,8 +56,9 @@ class PackedTableau {
   // by the pivot row (the sign rule of a row product: the phase exponent
   // modulo 4, nonzero gives sign 1), the pivot row moves to destabilizer
   // `pivot` and becomes Z_a with sign `outcome`. `scratch` holds 3 *
-  // words() words.
-  void measure_random(int64_t a, int64_t pivot, uint64_t outcome, uint64_t* scratch);
+  // words() words. Writes to `touched` (room for n) the qubits on which the
+  // pivot row or the destabilizer it replaces acts, and returns their count.
+  int64_t measure_random(int64_t a, int64_t pivot, uint64_t outcome, uint64_t* scratch, int64_t* touched);
 
   // The flattened tableau, (2n+1)^2 bytes of 0/1, rows of x bits, z bits and
   // the sign; the scratch row (the last) is left as `out` holds it.

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "stabilizer/bit_matrix.hpp"
+
 namespace nimbic::stabilizer {
 
 // The Pauli string i^phase * X^x * Z^z (phase mod 4). A row with sign s and
@@ -15,8 +17,6 @@ struct PauliString {
   uint64_t z = 0;
   unsigned phase = 0;
 };
-
-inline int parity(uint64_t v) { return __builtin_popcountll(v) & 1; }
 
 // a * b in the same form: Z^za X^xb = (-1)^|za & xb| X^xb Z^za.
 inline PauliString multiply(const PauliString& a, const PauliString& b) {
