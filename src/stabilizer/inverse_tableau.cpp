@@ -70,8 +70,8 @@ void InverseTableau::set_identity() {
 
 void InverseTableau::multiply(int64_t dst, int64_t src, unsigned extra) {
   const int64_t h = half_;
-  uint64_t *__restrict dx = row(dst), *__restrict dz = dx + h;
-  const uint64_t *__restrict sx = row(src), *__restrict sz = sx + h;
+  uint64_t* __restrict dx = row(dst), * __restrict dz = dx + h;
+  const uint64_t* __restrict sx = row(src), * __restrict sz = sx + h;
   PhaseCount<Pair> pairs;
   int64_t w = 0;
   for (; w + 2 <= h; w += 2) {

@@ -176,8 +176,7 @@ int64_t PackedTableau::stabilizer_with_x(int64_t a) const {
   return -1;
 }
 
-int64_t PackedTableau::measure_random(int64_t a, int64_t pivot, uint64_t outcome, uint64_t* scratch,
-                                      int64_t* touched) {
+int64_t PackedTableau::measure_random(int64_t a, int64_t pivot, uint64_t outcome, uint64_t* scratch, int64_t* touched) {
   // The pivot (stabilizer `pivot`) and its destabilizer share a bit: word
   // dw of the first half and word pw of the second.
   const int64_t all = words(), dw = pivot / 64, pw = half_ + dw;

@@ -95,8 +95,7 @@ void sample_rows_sliced(const MeasurementProgram& prog, const std::vector<uint64
 // Every entry depends only on its own repetition, so the result is the same
 // for any split; parts start at multiples of 64 repetitions.
 template <class Out>
-void sample_split(const MeasurementProgram& prog, const Out* offsets, uint64_t seeded, int64_t repetitions,
-                  Out* out) {
+void sample_split(const MeasurementProgram& prog, const Out* offsets, uint64_t seeded, int64_t repetitions, Out* out) {
   const uint64_t count = uint64_t(repetitions), per_rep = uint64_t(prog.num_measurements);
   const std::vector<uint64_t> step = draw_steps(prog);
   std::vector<SliceScratch> scratch(split_parts(count, per_rep, 64), SliceScratch(prog));

@@ -28,7 +28,7 @@ inline PauliString multiply(const PauliString& a, const PauliString& b) {
 // string from `next` on with that bit set is moved to `next` and multiplies
 // every other string from `from` on that has the bit, and `next` advances.
 // False when no string from `next` on has the bit.
-inline bool eliminate(std::vector<PauliString>& v, size_t& next, uint64_t PauliString::*part, size_t from, int bit) {
+inline bool eliminate(std::vector<PauliString>& v, size_t& next, uint64_t PauliString::* part, size_t from, int bit) {
   const uint64_t m = uint64_t(1) << bit;
   size_t p = next;
   while (p < v.size() && !(v[p].*part & m)) ++p;

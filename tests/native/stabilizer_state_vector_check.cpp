@@ -50,8 +50,9 @@ NIMBIC_CHECK_FAMILY(stabilizer_state_vector) {
       }
       for_each_thread_count([&](unsigned threads) {
         const std::vector<double> got = clifford_state_vector(flat, n);
-        ctx.same_bits(want, got,
-                      "n=" + std::to_string(n) + " trial=" + std::to_string(trial) + " threads=" + std::to_string(threads));
+        ctx.same_bits(
+            want, got,
+            "n=" + std::to_string(n) + " trial=" + std::to_string(trial) + " threads=" + std::to_string(threads));
       });
     }
 }

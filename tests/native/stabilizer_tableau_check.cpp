@@ -5,7 +5,6 @@
 // (which keeps them as its working form) against the plain-layout procedure
 // it replaced, through resets, reads and reassigned counts, errors included.
 
-
 #include <vector>
 
 #include "check.hpp"
@@ -49,8 +48,7 @@ namespace {
 struct Plain {
   int64_t n;
   std::vector<int64_t> x, z, r;
-  explicit Plain(int64_t count)
-      : n(count), x(size_t(count * (2 * count + 1))), z(x.size()), r(size_t(2 * count + 1)) {
+  explicit Plain(int64_t count) : n(count), x(size_t(count * (2 * count + 1))), z(x.size()), r(size_t(2 * count + 1)) {
     reset_unchecked(view());
   }
   Tableau view() { return Tableau{n, x, z, r}; }
@@ -251,7 +249,8 @@ NIMBIC_CHECK_FAMILY(stabilizer_native_tableau) {
       const int64_t count = object.num_qubits, span = std::max<int64_t>(count, 1);
       const uint64_t kind = rng.below(100);
       auto pick = [&](int64_t range) {
-        return int64_t(rng.below(2) ? rng.below(uint64_t(std::min<int64_t>(range, 3))) : rng.below(uint64_t(range + 1)));
+        return int64_t(rng.below(2) ? rng.below(uint64_t(std::min<int64_t>(range, 3)))
+                                    : rng.below(uint64_t(range + 1)));
       };
       std::string want, got;
       if (kind < 3 && step >= steps / 2) {  // counts are reassigned in the second half only
@@ -279,10 +278,11 @@ NIMBIC_CHECK_FAMILY(stabilizer_native_tableau) {
         want = outcome_of([&] { return flat = plain.flat(), 0; }) + digest(flat);
         flat.clear();
         got = outcome_of([&] {
-          const IntList list = NativeTableau::stabilizer_tableau(object);
-          flat = list.small;
-          return 0;
-        }) + digest(flat);
+                const IntList list = NativeTableau::stabilizer_tableau(object);
+                flat = list.small;
+                return 0;
+              }) +
+              digest(flat);
       }
       ctx.expect(want == got, describe(n0, step, (want + " / " + got).substr(0, 200).c_str()));
     }
