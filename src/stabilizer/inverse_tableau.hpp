@@ -63,6 +63,14 @@ class InverseTableau {
   const uint64_t* row(int64_t i) const { return rows_ + i * 2 * half_; }
   uint64_t sign(int64_t i) const { return (signs_[i / 64] >> (i % 64)) & 1; }
 
+  // Asks the memory system for the rows X_q and Z_q.
+  void prefetch(int64_t q) const {
+    for (int64_t w = 0; w < 2 * half_; w += 8) {
+      __builtin_prefetch(row(q) + w, 1);
+      __builtin_prefetch(row(n_ + q) + w, 1);
+    }
+  }
+
   // The inverse of the identity: row X_q is +X_q, row Z_q is +Z_q.
   void set_identity();
 

@@ -125,6 +125,14 @@ void NativeTableau::apply(NativeTableau& self, int64_t code, int64_t a, int64_t 
     if (!is_gate(code)) return;
     check_instruction(code, a, b, n, false);
     WorkingForm w = working_form(self, n);
+    // The columns and rows of a large register are rarely in cache: ask for
+    // all of them at once rather than one stream after another.
+    w.tableau.prefetch(a);
+    w.inverse.prefetch(a);
+    if (is_two_qubit(code)) {
+      w.tableau.prefetch(b);
+      w.inverse.prefetch(b);
+    }
     w.tableau.apply(code, a, b);
     w.inverse.apply(code, a, b);
     return;

@@ -47,6 +47,14 @@ class PackedTableau {
   // codes); codes outside 0..8 do nothing.
   void apply(int64_t code, int64_t a, int64_t b);
 
+  // Asks the memory system for the x and z columns of qubit q.
+  void prefetch(int64_t q) const {
+    for (int64_t w = 0; w < words(); w += 8) {
+      __builtin_prefetch(x(q) + w, 1);
+      __builtin_prefetch(z(q) + w, 1);
+    }
+  }
+
   // The first stabilizer (0..n-1, counted within the stabilizers) with an X
   // on qubit a, or -1 when there is none.
   int64_t stabilizer_with_x(int64_t a) const;
