@@ -157,30 +157,39 @@ void NativeTableau::apply(NativeTableau& self, int64_t code, int64_t a, int64_t 
     apply_checked(self.view(), code, a, b);
 }
 
-int64_t NativeTableau::measure(NativeTableau& self, int64_t a, double u) {
+namespace {
+
+// A measurement on the working form. Kept out of line: its scratch space
+// would otherwise enlarge the frame of every measurement on the plain layout.
+[[gnu::noinline]] int64_t measure_working_form(NativeTableau& self, int64_t a, double u) {
   const int64_t n = self.num_qubits;
-  if (use_working_form(self)) {
-    check_instruction(instr_measure, a, 0, n, true);
-    WorkingForm w = working_form(self, n);
-    const int64_t pivot = w.inverse.random_pivot(a);
-    if (pivot < 0) {  // determined: the scratch row becomes the product, +-Z_a
-      const int64_t outcome = int64_t(w.inverse.sign(n + a));
-      w.scratch = 2 * a + outcome;
-      return outcome;
-    }
-    const uint64_t outcome = u < 0.5 ? 0 : 1;  // NaN gives 1
-    // Scratch for both updates, taken before either changes anything.
-    const int64_t tableau_scratch = 3 * w.tableau.words(), inverse_scratch = InverseTableau::measure_scratch_for(n);
-    const int64_t words = tableau_scratch + inverse_scratch + n;
-    uint64_t local[512];
-    std::vector<uint64_t> heap;
-    if (words > 512) heap.resize(size_t(words));
-    uint64_t* scratch = words > 512 ? heap.data() : local;
-    auto* qubits = reinterpret_cast<int64_t*>(scratch + tableau_scratch + inverse_scratch);
-    const int64_t touched = w.tableau.measure_random(a, pivot, outcome, scratch, qubits);
-    w.inverse.measure_random(a, pivot, outcome, scratch + tableau_scratch, {qubits, size_t(touched)});
-    return int64_t(outcome);
+  check_instruction(instr_measure, a, 0, n, true);
+  WorkingForm w = working_form(self, n);
+  const int64_t pivot = w.inverse.random_pivot(a);
+  if (pivot < 0) {  // determined: the scratch row becomes the product, +-Z_a
+    const int64_t outcome = int64_t(w.inverse.sign(n + a));
+    w.scratch = 2 * a + outcome;
+    return outcome;
   }
+  const uint64_t outcome = u < 0.5 ? 0 : 1;  // NaN gives 1
+  // Scratch for both updates, taken before either changes anything.
+  const int64_t tableau_scratch = 3 * w.tableau.words(), inverse_scratch = InverseTableau::measure_scratch_for(n);
+  const int64_t words = tableau_scratch + inverse_scratch + n;
+  uint64_t local[512];
+  std::vector<uint64_t> heap;
+  if (words > 512) heap.resize(size_t(words));
+  uint64_t* scratch = words > 512 ? heap.data() : local;
+  auto* qubits = reinterpret_cast<int64_t*>(scratch + tableau_scratch + inverse_scratch);
+  const int64_t touched = w.tableau.measure_random(a, pivot, outcome, scratch, qubits);
+  w.inverse.measure_random(a, pivot, outcome, scratch + tableau_scratch, {qubits, size_t(touched)});
+  return int64_t(outcome);
+}
+
+}  // namespace
+
+int64_t NativeTableau::measure(NativeTableau& self, int64_t a, double u) {
+  if (use_working_form(self)) return measure_working_form(self, a, u);
+  const int64_t n = self.num_qubits;
   if (n >= 1 && a >= n) panic_qubit_range(a, n);
   if (n >= 1 && a >= 0 && holds_rows(self.view())) return measure_unchecked(self.view(), a, u);
   return measure_checked(self.view(), a, u);
