@@ -113,10 +113,7 @@ void NativeTableau::reset(NativeTableau& self) {
     return;
   }
   use_working_form(self);
-  if (holds_rows(self.view()))
-    reset_unchecked(self.view());
-  else
-    reset_checked(self.view());
+  reset_plain(self.view());
 }
 
 void NativeTableau::apply(NativeTableau& self, int64_t code, int64_t a, int64_t b) {
@@ -137,24 +134,7 @@ void NativeTableau::apply(NativeTableau& self, int64_t code, int64_t a, int64_t 
     w.inverse.apply(code, a, b);
     return;
   }
-  if (n <= 0 || !is_gate(code)) return;
-  // Operands in the order the update first reads them (CZ starts with a
-  // Hadamard on its target). A negative operand keeps the index error of
-  // the first access it reaches; one of n or more is out of range.
-  const int64_t first = code == instr_cz ? b : a, second = code == instr_cz ? a : b;
-  bool negative = first < 0;
-  if (!negative) {
-    if (first >= n) panic_qubit_range(first, n);
-    if (is_two_qubit(code)) {
-      negative = second < 0;
-      if (!negative && second >= n) panic_qubit_range(second, n);
-      if (!negative && a == b) panic_qubit_duplicate(a);
-    }
-  }
-  if (!negative && holds_rows(self.view()))
-    apply_unchecked(self.view(), code, a, b);
-  else
-    apply_checked(self.view(), code, a, b);
+  apply_plain(self.view(), code, a, b);
 }
 
 namespace {
@@ -189,10 +169,7 @@ namespace {
 
 int64_t NativeTableau::measure(NativeTableau& self, int64_t a, double u) {
   if (use_working_form(self)) return measure_working_form(self, a, u);
-  const int64_t n = self.num_qubits;
-  if (n >= 1 && a >= n) panic_qubit_range(a, n);
-  if (n >= 1 && a >= 0 && holds_rows(self.view())) return measure_unchecked(self.view(), a, u);
-  return measure_checked(self.view(), a, u);
+  return measure_plain(self.view(), a, u);
 }
 
 IntList NativeTableau::stabilizer_tableau(NativeTableau& self) {

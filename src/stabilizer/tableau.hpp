@@ -59,6 +59,15 @@ void reset_checked(Tableau t);
 // Raises the index error that flattening would meet first, reading only.
 void probe_to_flat(Tableau t);
 
+// The methods of an object whose buffers hold this layout, read with the
+// count t.num_qubits: qubit operands are checked first (out of range,
+// duplicates; a negative one keeps the index error of the first access it
+// reaches), then the unchecked rules run when the buffers hold every entry,
+// the checked ones otherwise.
+void reset_plain(Tableau t);
+void apply_plain(Tableau t, int64_t code, int64_t a, int64_t b);
+int64_t measure_plain(Tableau t, int64_t a, double u);
+
 // True when the arrays hold at least n*(2n+1), n*(2n+1) and 2n+1 entries.
 bool holds_rows(const Tableau& t);
 

@@ -176,8 +176,8 @@ NIMBIC_CHECK_FAMILY(stabilizer_packed_tableau) {
 
 namespace {
 
-// NativeTableau as it was before the working form: every method on the
-// plain layout of its buffers with the stored count.
+// NativeTableau as it was before the working form: every method runs the
+// plain-layout procedure on its buffers with the stored count.
 struct PlainObject {
   int64_t num_qubits;
   std::vector<int64_t> x, z, r;
@@ -186,32 +186,9 @@ struct PlainObject {
     reset();
   }
   Tableau view() { return Tableau{num_qubits, x, z, r}; }
-  void reset() {
-    if (holds_rows(view()))
-      reset_unchecked(view());
-    else
-      reset_checked(view());
-  }
-  void apply(int64_t code, int64_t a, int64_t b) {
-    const int64_t n = num_qubits;
-    if (n <= 0 || !is_gate(code)) return;
-    const int64_t first = code == instr_cz ? b : a, second = code == instr_cz ? a : b;
-    bool negative = first < 0;
-    if (!negative) {
-      if (first >= n) panic_qubit_range(first, n);
-      if (is_two_qubit(code)) {
-        negative = second < 0;
-        if (!negative && second >= n) panic_qubit_range(second, n);
-        if (!negative && a == b) panic_qubit_duplicate(a);
-      }
-    }
-    apply_checked(view(), code, a, b);
-  }
-  int64_t measure(int64_t a, double u) {
-    const int64_t n = num_qubits;
-    if (n >= 1 && a >= n) panic_qubit_range(a, n);
-    return measure_checked(view(), a, u);
-  }
+  void reset() { reset_plain(view()); }
+  void apply(int64_t code, int64_t a, int64_t b) { apply_plain(view(), code, a, b); }
+  int64_t measure(int64_t a, double u) { return measure_plain(view(), a, u); }
   std::vector<uint8_t> flat() {
     const int64_t entries = flat_entries(num_qubits);
     if (!holds_rows(view())) probe_to_flat(view());
