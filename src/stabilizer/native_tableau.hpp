@@ -3,16 +3,17 @@
 // tableau, in object-owned buffers. The methods are static members taking
 // the record first, as the class's wrappers call them.
 //
-// While the object is used with the count it was built with, its buffers
-// hold a working form instead of that layout (the flag kWorkingForm in the
-// flag word of `x`): the tableau packed qubit-major, its inverse packed
-// row-major, and the scratch row as the qubit and sign of the last
-// determined measurement. Gates and measurements then cost O(n) words and a
-// determined measurement O(n / 64). Nothing reads the buffers directly, so
-// results are those of the plain layout; the plain layout is written back
-// when a method finds `num_qubits` reassigned, and the methods then work on
-// it with the new count, until `reset` with the built count starts a
-// working form again.
+// From 16 qubits on, while the object is used with the count it was built
+// with, its buffers hold a working form instead of that layout (the flag
+// kWorkingForm in the flag word of `x`): the tableau packed qubit-major, its
+// inverse packed row-major, and the scratch row as the qubit and sign of the
+// last determined measurement. A gate then changes a few columns and rows of
+// n/32 words, a determined measurement reads n/64 words, and a random one
+// touches the qubits its pivot rows act on. Nothing reads the buffers
+// directly, so every result is that of the plain layout; the plain layout is
+// written back when a method finds `num_qubits` reassigned, and the methods
+// then work on it with the new count until `reset` with the built count
+// starts a working form again.
 #pragma once
 
 #include <cstdint>
