@@ -11,11 +11,10 @@ namespace nimbic::stabilizer {
 
 namespace {
 
-// The phase exponent of a product of two Pauli strings, two words of each
-// part at a time: per bit, the strings' single-qubit Paulis contribute i^1
-// or i^-1 where they anticommute. The counts are kept modulo 4 per bit
-// lane (lo + 2*hi), for two interleaved words in the two halves of a
-// 128-bit vector, and summed at the end.
+// The phase exponent of a product of two Pauli strings, a word (or a Pair
+// of words) of each part at a time: per bit, the strings' single-qubit
+// Paulis contribute i^1 or i^-1 where they anticommute. The counts are kept
+// modulo 4 per bit lane (lo + 2*hi) and summed at the end.
 template <class Word>
 struct PhaseCount {
   Word lo{}, hi{};
@@ -51,7 +50,7 @@ int64_t SignForms::new_variable() {
 void SignForms::absorb(int64_t dst, int64_t src) {
   uint64_t* __restrict d = form(dst);
   const uint64_t* __restrict s = form(src);
-  for (int64_t w = 0; w < stride_; ++w) d[w] ^= s[w];
+  for (int64_t w = 0, words = stride_; w < words; ++w) d[w] ^= s[w];
 }
 
 void SignForms::swap(int64_t a, int64_t b) { std::swap_ranges(form(a), form(a) + stride_, form(b)); }
