@@ -10,6 +10,7 @@ unchanged and the module still works, and its resident memory.
 import json
 import os
 import random
+import signal
 import subprocess
 import sys
 import time
@@ -48,11 +49,11 @@ CASES = {
     "state_to_density": ("state_to_density", lambda: ([1.0] + [0.0] * (2**14 - 1),)),
     "matmul": ("matmul", lambda: ([0.5] * (2 * 1024**2), [0.25] * (2 * 1024**2), 1024)),
     "matrix_inverse": ("matrix_inverse", lambda: (_random(2 * 800**2), 800)),
-    "matrix_det": ("matrix_det", lambda: (_random(2 * 1000**2), 1000)),
+    "matrix_det": ("matrix_det", lambda: (_random(2 * 1500**2), 1500)),
     "jacobi_eig": ("jacobi_eig", lambda: (_symmetric(400), 400)),
-    "simultaneous_diag": ("simultaneous_diag", lambda: (_symmetric(300), _symmetric(300), 300)),
+    "simultaneous_diag": ("simultaneous_diag", lambda: (_symmetric(450), _symmetric(450), 450)),
     "sandwich": ("sandwich", lambda: ([0.5] * (2 * 800**2), [0.25] * (2 * 800**2), 800)),
-    "channel": ("channel", lambda: ([0.5] * (2 * 400**2), [0.25] * (3 * 2 * 400**2), 3, 400)),
+    "channel": ("channel", lambda: ([0.5] * (2 * 500**2), [0.25] * (3 * 2 * 500**2), 3, 500)),
     "kron": ("kron", lambda: ([0.5] * (2 * 64**2), 64, [0.25] * (2 * 64**2), 64)),
     "dagger": ("dagger", lambda: ([0.5] * (2 * 3000**2), 3000)),  # mostly the result list
     "embed_operator": ("embed_operator", lambda: ([0.0, 0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 0.0], 2, [3], 13)),
@@ -70,6 +71,7 @@ def child_main(name, rounds):
     saved = [list(a) if isinstance(a, list) else a for a in args]
     for _ in range(rounds):
         ends, ended = [], None
+        signal.signal(signal.SIGINT, signal.default_int_handler)
         print("ready", flush=True)
         sys.setprofile(lambda frame, event, arg: ends.append(event) if arg is call else None)
         try:
@@ -77,6 +79,7 @@ def child_main(name, rounds):
                 call(*args)
             finally:
                 ended = time.monotonic()
+                signal.signal(signal.SIGINT, lambda *_: None)  # a signal after the call changes nothing
                 sys.setprofile(None)
         except KeyboardInterrupt:
             pass
