@@ -100,7 +100,7 @@ def matrix_allclose(a: _Floats, b: _Floats, dim: int, atol: float) -> int:
     """1 when every float of `a` and `b` differs by at most `atol`, else 0."""
 
 def version() -> str:
-    """The module version, "0.1.0"."""
+    """The package version, as the installed package's metadata gives it."""
 
 @disjoint_base
 class NativeTableau:
