@@ -27,7 +27,7 @@ def floats(rng, count):
 
 def unit(rng, count):
     values = floats(rng, count)
-    norm = math.sqrt(sum(v * v for v in values))
+    norm = math.sqrt(math.fsum(v * v for v in values))  # the same bits on every Python
     return [v / norm for v in values]
 
 
