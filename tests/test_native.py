@@ -12,10 +12,19 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 FAMILIES = [
+    "density_blocks",
     "density_diagonal",
     "density_map",
+    "density_measurement",
     "density_permutation",
+    "density_single_qubit",
+    "density_state_to_density",
+    "density_whole_matrix",
     "outcome_search",
+    "stabilizer_native_tableau",
+    "stabilizer_packed_tableau",
+    "stabilizer_sampler",
+    "stabilizer_state_vector",
     "statevector_1q",
     "statevector_2q_adjacent",
     "statevector_general",
