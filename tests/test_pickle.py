@@ -73,18 +73,45 @@ def test_buffer_classes_round_trip_bit_for_bit(how, cls, n, stored):
     assert raw(original)[-8:] == before[-8:]
 
 
+def drive(t, n, seed):
+    """Random gates and measurements (determined ones too); their outcomes."""
+    rng = random.Random(seed)
+    outcomes = []
+    for _ in range(6 * n):
+        a, b = rng.sample(range(n), 2)
+        if rng.random() < 0.2:
+            outcomes.append(t.measure(a, rng.random()))
+        else:
+            t.apply(rng.randrange(9), a, b)
+    return outcomes
+
+
 @pytest.mark.parametrize("how", COPIES)
-def test_tableau_round_trip(how):
-    original = clifford_tableau(5, seed=3)
+@pytest.mark.parametrize("n", [5, 20])  # 20 qubits: a large tableau's internal working form
+def test_tableau_round_trip(how, n):
+    original = clifford_tableau(n, seed=3)
+    drive(original, n, seed=4)
+    want = original.stabilizer_tableau()
+    twin = COPIES[how](original)
+    assert type(twin) is nn.NativeTableau and twin.num_qubits == n
+    assert twin.stabilizer_tableau() == want
+    # Both go on alike, and independently.
+    assert drive(twin, n, seed=5) == drive(original, n, seed=5)
+    assert twin.stabilizer_tableau() == original.stabilizer_tableau()
+    original.apply(0, 0, 0)
+    assert twin.stabilizer_tableau() != original.stabilizer_tableau()
+
+
+@pytest.mark.parametrize("how", COPIES)
+@pytest.mark.parametrize("n", [5, 20])
+def test_tableau_with_reassigned_count(how, n):
+    original = clifford_tableau(n, seed=6)
     want = original.stabilizer_tableau()
     original.num_qubits = 2
     twin = COPIES[how](original)
-    assert type(twin) is nn.NativeTableau and twin.num_qubits == 2
-    original.num_qubits = twin.num_qubits = 5
-    assert twin.stabilizer_tableau() == want
-    original.apply(0, 0, 0)
-    assert twin.stabilizer_tableau() == want != original.stabilizer_tableau()
-    assert twin.state_vector() == clifford_tableau(5, seed=3).state_vector()
+    assert twin.num_qubits == 2
+    original.num_qubits = twin.num_qubits = n
+    assert twin.stabilizer_tableau() == want == original.stabilizer_tableau()
 
 
 @pytest.mark.parametrize("cls, n", [(nn.NativeState, -1), (nn.NativeState, 62), (nn.NativeDensity, -3),
@@ -134,6 +161,8 @@ def pickled_by_hand(cls, n, state):
      r"NativeDensity.__setstate__: expected a tuple of 1 buffer\(s\), got tuple"),
     (nn.NativeTableau, 1, (1, (b"\0" * 24, b"\0" * 24, b"\0" * 16), None), ValueError,
      "NativeTableau.__setstate__: buffer 2 holds 16 bytes, the object's holds 24"),
+    (nn.NativeTableau, 1, (1, (b"\0" * 24, b"\0" * 8 + b"\2" + b"\0" * 15, b"\0" * 24), None), ValueError,
+     "NativeTableau.__setstate__: buffer 1 holds entries other than 0 and 1"),
     (nn.NativeState, 1, (1, ([0.0] * 4,), None), TypeError,
      "NativeState.__setstate__: buffer 0 must be contiguous bytes, got list"),
     (nn.NativeState, 1, [1, (b"\0" * 32,), None], TypeError,

@@ -18,6 +18,13 @@
 //
 // Traits members used here, besides those of native_class.hpp:
 //   static int64_t built_qubits(const Record&);  n whose buffers have these lengths
+// and, for a class whose object may keep its data in another form than the
+// documented layout of its buffers (NativeTableau does, from 16 qubits on):
+//   static std::array<std::vector<int64_t>, K> plain_fields(Record&);   the documented layout
+//   static void adopt_plain_fields(Record&);    the buffers now hold the documented layout
+//   static constexpr bool kBitEntries = true;   every entry of that layout is 0 or 1
+// Pickles carry the documented layout; copies are exact images of the
+// buffers, their flag words included.
 #pragma once
 
 #include <array>
@@ -43,6 +50,9 @@ PyObject* instance_dict_or_none(PyObject* self);
 bool restore_instance_dict(PyObject* self, PyObject* dict, const char* cls);
 
 template <class Traits>
+concept HasPlainFields = requires(typename Traits::Record& r) { Traits::plain_fields(r); };
+
+template <class Traits>
 struct Pickling {
   using Record = typename Traits::Record;
 
@@ -59,21 +69,49 @@ struct Pickling {
     return PyBytes_FromStringAndSize(static_cast<const char*>(field.data), Py_ssize_t(field.length * 8));
   }
 
+  // A tuple with the bytes of every field, in the documented layout.
+  static PyObject* payloads(PyObject* self, long protocol) {
+    Record& record = record_of<Record>(self);
+    auto fields = Traits::fields(record);
+    PyObject* items = PyTuple_New(Py_ssize_t(fields.size()));
+    if (items == nullptr) return nullptr;
+    if constexpr (HasPlainFields<Traits>) {
+      decltype(Traits::plain_fields(record)) plain;
+      try {
+        plain = Traits::plain_fields(record);
+      } catch (...) {
+        Py_DECREF(items);
+        raise_current_exception();
+        return nullptr;
+      }
+      for (size_t i = 0; i < fields.size(); ++i) {
+        PyObject* item =
+            PyBytes_FromStringAndSize(reinterpret_cast<const char*>(plain[i].data()), Py_ssize_t(plain[i].size() * 8));
+        if (item == nullptr) {
+          Py_DECREF(items);
+          return nullptr;
+        }
+        PyTuple_SetItem(items, Py_ssize_t(i), item);
+      }
+    } else {
+      for (size_t i = 0; i < fields.size(); ++i) {
+        PyObject* item = payload(self, *fields[i], protocol);
+        if (item == nullptr) {
+          Py_DECREF(items);
+          return nullptr;
+        }
+        PyTuple_SetItem(items, Py_ssize_t(i), item);
+      }
+    }
+    return items;
+  }
+
   static PyObject* reduce_ex(PyObject* self, PyObject* protocol_arg) {
     const long protocol = PyLong_AsLong(protocol_arg);
     if (protocol == -1 && PyErr_Occurred()) return nullptr;
     Record& record = record_of<Record>(self);
-    auto fields = Traits::fields(record);
-    PyObject* payloads = PyTuple_New(Py_ssize_t(fields.size()));
+    PyObject* payloads = Pickling::payloads(self, protocol);
     if (payloads == nullptr) return nullptr;
-    for (size_t i = 0; i < fields.size(); ++i) {
-      PyObject* item = payload(self, *fields[i], protocol);
-      if (item == nullptr) {
-        Py_DECREF(payloads);
-        return nullptr;
-      }
-      PyTuple_SetItem(payloads, Py_ssize_t(i), item);
-    }
     PyObject* dict = instance_dict_or_none(self);
     PyObject* newobj = dict == nullptr ? nullptr : module_attribute("copyreg", "__newobj__");
     PyObject* result = nullptr;
@@ -85,6 +123,16 @@ struct Pickling {
     Py_XDECREF(dict);
     Py_DECREF(payloads);
     return result;
+  }
+
+  static bool bits_only(const Py_buffer& view) {
+    const auto* bytes = static_cast<const unsigned char*>(view.buf);
+    for (Py_ssize_t i = 0; i + 8 <= view.len; i += 8) {
+      int64_t entry;
+      std::memcpy(&entry, bytes + i, 8);
+      if (entry != 0 && entry != 1) return false;
+    }
+    return true;
   }
 
   static PyObject* fail(PyObject* type, const std::string& message) {
@@ -121,6 +169,13 @@ struct Pickling {
                     "buffer " + std::to_string(taken) + " must be contiguous bytes, got " + shim_type_name(item));
       }
       const int64_t want = fields[taken]->length * 8;
+      if constexpr (requires { Traits::kBitEntries; }) {
+        if (int64_t(views[taken].len) == want && !bits_only(views[taken])) {
+          ++taken;
+          release();
+          return fail(PyExc_ValueError, "buffer " + std::to_string(taken - 1) + " holds entries other than 0 and 1");
+        }
+      }
       if (int64_t(views[taken].len) != want) {
         const std::string got = std::to_string(views[taken].len);
         ++taken;
@@ -136,6 +191,7 @@ struct Pickling {
     for (size_t i = 0; i < fields.size(); ++i)
       if (views[i].len > 0) std::memmove(fields[i]->data, views[i].buf, size_t(views[i].len));
     release();
+    if constexpr (HasPlainFields<Traits>) Traits::adopt_plain_fields(record);
     record.num_qubits = num_qubits;
     Py_RETURN_NONE;
   }
@@ -161,8 +217,10 @@ struct Pickling {
         Py_DECREF(made);
         return fail(PyExc_ValueError, "__new__ of " + shim_type_name(self) + " built buffers of other sizes");
       }
-    for (size_t i = 0; i < sources.size(); ++i)
+    for (size_t i = 0; i < sources.size(); ++i) {
       if (sources[i]->length > 0) std::memcpy(targets[i]->data, sources[i]->data, size_t(sources[i]->length * 8));
+      targets[i]->flags = sources[i]->flags;  // the form the data is kept in
+    }
     to.num_qubits = from.num_qubits;
     return made;
   }

@@ -69,6 +69,36 @@ struct NativeTableauTraits {
   static std::array<BufferField*, 3> fields(Record& r) { return {&r.x, &r.z, &r.r}; }
   // 2n + 1 signs.
   static int64_t built_qubits(const Record& r) { return r.r.empty() ? -1 : (r.r.length - 1) / 2; }
+  // Pickles carry the documented layout of x, z and r (rows of bits and the
+  // signs), whatever form the object keeps its tableau in.
+  static constexpr bool kBitEntries = true;
+  static std::array<std::vector<int64_t>, 3> plain_fields(Record& r) {
+    // An unknown instruction changes nothing; like every method it first
+    // settles the form (the documented layout once num_qubits was reassigned).
+    Record::apply(r, -1, 0, 0);
+    if (!r.holds_working_form())
+      return {std::vector<int64_t>(r.x.i64().begin(), r.x.i64().end()),
+              std::vector<int64_t>(r.z.i64().begin(), r.z.i64().end()),
+              std::vector<int64_t>(r.r.i64().begin(), r.r.i64().end())};
+    // The working form is held only with the built count: read the rows from
+    // the flattened tableau (2n+1 rows of n x bits, n z bits and the sign).
+    const int64_t n = r.num_qubits, width = 2 * n + 1;
+    const IntList flat = Record::stabilizer_tableau(r);
+    auto entry = [&](int64_t i) { return flat.wide.empty() ? int64_t(flat.small[size_t(i)]) : flat.wide[size_t(i)]; };
+    std::array<std::vector<int64_t>, 3> out{std::vector<int64_t>(size_t(r.x.length)),
+                                            std::vector<int64_t>(size_t(r.z.length)),
+                                            std::vector<int64_t>(size_t(r.r.length))};
+    for (int64_t row = 0; row < width; ++row) {
+      for (int64_t q = 0; q < n; ++q) {
+        out[0][size_t(row * n + q)] = entry(row * width + q);
+        out[1][size_t(row * n + q)] = entry(row * width + n + q);
+      }
+      out[2][size_t(row)] = entry(row * width + 2 * n);
+    }
+    return out;
+  }
+  // After the documented layout was written into the buffers.
+  static void adopt_plain_fields(Record& r) { r.x.flags &= ~Record::kWorkingForm; }
   static std::string repr(const Record& r) {
     return std::string(name) + "(num_qubits: " + std::to_string(r.num_qubits) + ")";
   }
