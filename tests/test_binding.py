@@ -5,6 +5,7 @@ import pytest
 
 import nimbic_native as nn
 from conftest import CNOT, H, X
+from test_release import SOURCE_VERSION
 
 STATE1 = [1.0, 0.0, 0.0, 0.0]
 
@@ -17,7 +18,7 @@ def raises(exc, message, fn, *args, **kwargs):
 
 
 def test_version_and_noargs_contract():
-    assert nn.version() == "0.1.0"
+    assert nn.version() == SOURCE_VERSION
     with pytest.raises(TypeError, match="takes no arguments"):
         nn.version(1)
 
