@@ -114,6 +114,62 @@ def test_tableau_with_reassigned_count(how, n):
     assert twin.stabilizer_tableau() == want == original.stabilizer_tableau()
 
 
+def forged_tableau(built, n, flat):
+    """A NativeTableau(built) restored by pickle with num_qubits n, its
+    buffers holding the flattened tableau `flat` of n qubits (any bits)."""
+    rows, size = [flat[i * (2 * n + 1):(i + 1) * (2 * n + 1)] for i in range(2 * n + 1)], built * (2 * built + 1)
+    fields = [sum((row[:n] for row in rows), []), sum((row[n:2 * n] for row in rows), []), [row[-1] for row in rows]]
+    payload = tuple(struct.pack(f"<{k}q", *f, *[0] * (k - len(f))) for f, k in zip(fields, [size, size, 2 * built + 1]))
+    return pickle.loads(pickled_by_hand(nn.NativeTableau, built, (n, payload, None)))
+
+
+@pytest.mark.parametrize("n, alteration", [(n, "none") for n in (15, 16, 17, 63, 64, 65, 100, 200)] + [
+    (16, "destabilizer equals its stabilizer"), (64, "one bit flipped"), (100, "scratch row of any bits")])
+def test_restored_tableau_follows_the_row_procedure(n, alteration):
+    """A tableau restored from a pickle (whose bits may form no tableau), then
+    driven by gates, measurements in the Z or X basis (a few qubits favoured,
+    so that many are determined), reads, pickle or copy round trips and
+    num_qubits rewritten and restored, as `ref` (built one qubit larger, used
+    with count n: the row procedure on its buffers) is."""
+    rng = random.Random(n)
+    flat, w = clifford_tableau(n, seed=n).stabilizer_tableau(), 2 * n + 1
+    i = rng.randrange(n)
+    if alteration == "destabilizer equals its stabilizer":
+        flat[i * w:i * w + 2 * n] = flat[(n + i) * w:(n + i) * w + 2 * n]
+    elif alteration == "one bit flipped":
+        flat[i * w + rng.randrange(2 * n)] ^= 1
+    elif alteration == "scratch row of any bits":
+        flat[2 * n * w:] = [rng.randrange(2) for _ in range(2 * n)] + [1]
+    t, ref = forged_tableau(n, n, flat), forged_tableau(n + 1, n, flat)
+    assert t.stabilizer_tableau() == flat == ref.stabilizer_tableau()
+    for step in range(150):
+        kind = rng.random()
+        a, b = (rng.randrange(3) if rng.random() < 0.5 else rng.randrange(n) for _ in range(2))
+        if kind < 0.05:
+            t = COPIES[rng.choice(list(COPIES))](t)
+        elif kind < 0.08:  # a read with fewer qubits writes the plain layout back
+            t.num_qubits = ref.num_qubits = rng.randrange(1, n)
+            assert t.stabilizer_tableau() == ref.stabilizer_tableau()
+            t.num_qubits = ref.num_qubits = n
+        elif kind < 0.5:
+            code = rng.randrange(9)
+            for obj in (t, ref) if code < 6 or a != b else ():
+                obj.apply(code, a, b)
+        elif kind < 0.9:  # in the Z basis, or in the X basis (H before and after)
+            u, basis, outcomes = rng.random(), [(0, a, 0)] * (rng.random() < 0.4), []
+            for obj in (t, ref):
+                for op in basis:
+                    obj.apply(*op)
+                outcomes.append(obj.measure(a, u))
+                for op in basis:
+                    obj.apply(*op)
+            assert outcomes[0] == outcomes[1], step
+        else:
+            assert t.stabilizer_tableau() == ref.stabilizer_tableau(), step
+            assert n > 17 or t.state_vector() == ref.state_vector()
+    assert t.stabilizer_tableau() == ref.stabilizer_tableau()
+
+
 @pytest.mark.parametrize("cls, n", [(nn.NativeState, -1), (nn.NativeState, 62), (nn.NativeDensity, -3),
                                     (nn.NativeTableau, -1), (nn.NativeTableau, 0)])
 @pytest.mark.parametrize("how", ["copy.copy", "pickle protocol 2", "pickle protocol 5"])

@@ -299,13 +299,12 @@ def test_packed_and_plain_tableaux_agree_on_wide_registers():
 
 
 def plain_layout_object(n0):
-    """A NativeTableau of n0 qubits that works on the plain layout of its
-    buffers: a method called with another count writes that layout back, and
-    the object keeps using it with its own count again until a reset."""
-    t = nn.NativeTableau(n0)
-    t.num_qubits = n0 - 1
-    t.stabilizer_tableau()
+    """A tableau of n0 qubits that works on the plain layout of its buffers
+    for good: built one qubit larger and used with count n0, which reads the
+    leading part of its buffers just as the buffers of n0 qubits are read."""
+    t = nn.NativeTableau(n0 + 1)
     t.num_qubits = n0
+    t.reset()
     return t
 
 

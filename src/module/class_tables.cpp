@@ -98,7 +98,7 @@ struct NativeTableauTraits {
     return out;
   }
   // After the documented layout was written into the buffers.
-  static void adopt_plain_fields(Record& r) { r.x.flags &= ~Record::kWorkingForm; }
+  static void adopt_plain_fields(Record& r) { Record::plain_layout_written(r); }
   static std::string repr(const Record& r) {
     return std::string(name) + "(num_qubits: " + std::to_string(r.num_qubits) + ")";
   }

@@ -16,6 +16,7 @@
 // introduces a new variable (its outcome) instead of a known bit.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -62,6 +63,8 @@ class InverseTableau {
   uint64_t* row(int64_t i) { return rows_ + i * 2 * half_; }
   const uint64_t* row(int64_t i) const { return rows_ + i * 2 * half_; }
   uint64_t sign(int64_t i) const { return (signs_[i / 64] >> (i % 64)) & 1; }
+  // Sets every sign from `bits` (sign_storage_for(n) words, bit i for row i).
+  void set_signs(const uint64_t* bits) { std::copy_n(bits, sign_storage_for(n_), signs_); }
 
   // Asks the memory system for the rows X_q and Z_q.
   void prefetch(int64_t q) const {

@@ -6,6 +6,7 @@
 #include "common/panic.hpp"
 #include "stabilizer/instruction_stream.hpp"
 #include "stabilizer/inverse_tableau.hpp"
+#include "stabilizer/packed_from_plain.hpp"
 #include "stabilizer/packed_tableau.hpp"
 #include "stabilizer/state_vector.hpp"
 
@@ -24,19 +25,22 @@ constexpr int64_t kWorkingFormFrom = 16;
 
 // Whether the object uses a working form: from kWorkingFormFrom qubits on,
 // when it fits in the buffers (the packed tableau in `x`, its inverse in
-// `z`, both sets of signs and the scratch row's qubit and sign in `r`; it
-// does from 2 qubits on).
+// `z`, both before the plain scratch row's place, which stays free; both
+// sets of signs and the scratch row's code in `r`; it does from 3 qubits
+// on).
 bool uses_working_form(int64_t n) {
   if (n < kWorkingFormFrom) return false;
-  const int64_t entries = n * (2 * n + 1);
-  return PackedTableau::column_words_for(n) <= entries && InverseTableau::row_storage_for(n) <= entries &&
+  return PackedTableau::column_words_for(n) <= 2 * n * n && InverseTableau::row_storage_for(n) <= 2 * n * n &&
          2 * PackedTableau::half_words_for(n) + InverseTableau::sign_storage_for(n) + 1 <= 2 * n + 1;
 }
 
+// The scratch row's code: -1, the row is zero; 2a + s (a >= 0), it is Z_a
+// with sign s; -2 - s, its x and z bits are those in its plain place in the
+// buffers and its sign is s.
 struct WorkingForm {
   PackedTableau tableau;
   InverseTableau inverse;
-  int64_t& scratch;  // -1: the scratch row is zero; 2a + s: it is Z_a with sign s
+  int64_t& scratch;
 };
 
 WorkingForm working_form(NativeTableau& self, int64_t n) {
@@ -51,7 +55,23 @@ void start_working_form(NativeTableau& self, int64_t n) {
   w.tableau.set_zero_state();
   w.inverse.set_identity();
   w.scratch = -1;
-  self.x.flags |= NativeTableau::kWorkingForm;
+  self.x.flags = (self.x.flags | NativeTableau::kWorkingForm) & ~NativeTableau::kPlainKept;
+}
+
+// Starts a working form from the plain layout the buffers hold with the
+// built count n, when its rows form a tableau; otherwise keeps the plain
+// layout and says so in the flags (kept when the memory was short: then the
+// next call tries again). The scratch row stays in its plain place.
+bool resume_working_form(NativeTableau& self, int64_t n) {
+  const int64_t scratch_sign = self.r.i64()[size_t(2 * n)];
+  WorkingForm w = working_form(self, n);
+  if ((scratch_sign == 0 || scratch_sign == 1) && pack_plain_tableau(self.view(), w.tableau, w.inverse)) {
+    w.scratch = -2 - scratch_sign;
+    self.x.flags |= NativeTableau::kWorkingForm;
+    return true;
+  }
+  self.x.flags |= NativeTableau::kPlainKept;
+  return false;
 }
 
 // Writes the plain layout of the working form into the buffers and drops
@@ -66,23 +86,35 @@ void write_plain_layout(NativeTableau& self) {
   const int64_t scratch = w.scratch;
   int64_t *x = self.x.i64().data(), *z = self.z.i64().data(), *r = self.r.i64().data();
   PackedTableau(n, saved.data(), saved.data() + columns).write_plain(x, z, r);
-  std::fill_n(x + 2 * n * n, n, 0);
-  std::fill_n(z + 2 * n * n, n, 0);
-  r[2 * n] = 0;
-  if (scratch >= 0) {
-    z[2 * n * n + scratch / 2] = 1;
-    r[2 * n] = scratch % 2;
+  if (scratch >= -1) {
+    std::fill_n(x + 2 * n * n, n, 0);
+    std::fill_n(z + 2 * n * n, n, 0);
+    r[2 * n] = 0;
+    if (scratch >= 0) {
+      z[2 * n * n + scratch / 2] = 1;
+      r[2 * n] = scratch % 2;
+    }
+  } else {
+    r[2 * n] = -2 - scratch;
   }
   self.x.flags &= ~NativeTableau::kWorkingForm;
 }
 
-// Every method starts here: after `num_qubits` was reassigned, the buffers
-// are read with the new count, so they must hold the plain layout.
-bool use_working_form(NativeTableau& self) {
-  if (!self.holds_working_form()) return false;
-  if (self.num_qubits == built_count(self)) return true;
-  write_plain_layout(self);
-  return false;
+// Every method starts here. With another count than the built one, the
+// buffers are read with that count, so they must hold the plain layout (and
+// may change in any way). With the built count, the working form is used
+// when held, or started when `resume` asks for it and the plain layout
+// allows.
+bool use_working_form(NativeTableau& self, bool resume = false) {
+  const int64_t n = built_count(self);
+  if (self.num_qubits != n) {
+    if (self.holds_working_form()) write_plain_layout(self);
+    self.x.flags &= ~NativeTableau::kPlainKept;
+    return false;
+  }
+  if (self.holds_working_form()) return true;
+  if (!resume || (self.x.flags & NativeTableau::kPlainKept) != 0 || !uses_working_form(n)) return false;
+  return resume_working_form(self, n);
 }
 
 }  // namespace
@@ -116,9 +148,11 @@ void NativeTableau::reset(NativeTableau& self) {
   reset_plain(self.view());
 }
 
+void NativeTableau::plain_layout_written(NativeTableau& self) { self.x.flags &= ~(kWorkingForm | kPlainKept); }
+
 void NativeTableau::apply(NativeTableau& self, int64_t code, int64_t a, int64_t b) {
   const int64_t n = self.num_qubits;
-  if (use_working_form(self)) {
+  if (use_working_form(self, is_gate(code))) {
     if (!is_gate(code)) return;
     check_instruction(code, a, b, n, false);
     WorkingForm w = working_form(self, n);
@@ -168,7 +202,7 @@ namespace {
 }  // namespace
 
 int64_t NativeTableau::measure(NativeTableau& self, int64_t a, double u) {
-  if (use_working_form(self)) return measure_working_form(self, a, u);
+  if (use_working_form(self, true)) return measure_working_form(self, a, u);
   return measure_plain(self.view(), a, u);
 }
 
@@ -183,10 +217,17 @@ IntList NativeTableau::stabilizer_tableau(NativeTableau& self) {
   if (working) {
     const WorkingForm w = working_form(self, n);
     w.tableau.write_flat(out.small.data());
+    uint8_t* row = out.small.data() + 2 * n * (2 * n + 1);
     if (w.scratch >= 0) {
-      uint8_t* row = out.small.data() + 2 * n * (2 * n + 1);
       row[n + w.scratch / 2] = 1;
       row[2 * n] = uint8_t(w.scratch % 2);
+    } else if (w.scratch <= -2) {
+      const int64_t *x = self.x.i64().data() + 2 * n * n, *z = self.z.i64().data() + 2 * n * n;
+      for (int64_t j = 0; j < n; ++j) {
+        row[j] = uint8_t(x[j]);
+        row[n + j] = uint8_t(z[j]);
+      }
+      row[2 * n] = uint8_t(-2 - w.scratch);
     }
   } else if (n >= 0) {
     to_flat_unchecked(self.view(), out.small);

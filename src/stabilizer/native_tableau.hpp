@@ -7,13 +7,19 @@
 // with, its buffers hold a working form instead of that layout (the flag
 // kWorkingForm in the flag word of `x`): the tableau packed qubit-major, its
 // inverse packed row-major, and the scratch row as the qubit and sign of the
-// last determined measurement. A gate then changes a few columns and rows of
-// n/32 words, a determined measurement reads n/64 words, and a random one
-// touches the qubits its pivot rows act on. Nothing reads the buffers
-// directly, so every result is that of the plain layout; the plain layout is
-// written back when a method finds `num_qubits` reassigned, and the methods
-// then work on it with the new count until `reset` with the built count
-// starts a working form again.
+// last determined measurement (or as the plain row it was when the working
+// form started). A gate then changes a few columns and rows of n/32 words, a
+// determined measurement reads n/64 words, and a random one touches the
+// qubits its pivot rows act on. Nothing reads the buffers directly, so every
+// result is that of the plain layout.
+//
+// The plain layout is written back when a method finds `num_qubits`
+// reassigned, and the methods then work on it with the new count. Back at
+// the built count (or after a pickle restored the plain layout), the next
+// gate or measurement starts a working form from it again when its rows form
+// a tableau; rows that do not (a pickle can carry any bits) keep the plain
+// layout, which is remembered (kPlainKept) until the buffers change
+// otherwise than by the methods at the built count.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +38,7 @@ struct NativeTableau {
   int64_t num_qubits = 0;
 
   static constexpr int64_t kWorkingForm = 1;
+  static constexpr int64_t kPlainKept = 2;
 
   // Every method reads the buffers with the stored count; when they are too
   // short for it (the count was reassigned), the first access outside them
@@ -44,6 +51,9 @@ struct NativeTableau {
   static IntList stabilizer_tableau(NativeTableau& self);
   // The flattened tableau as 64-bit integers (for routines that read it).
   static std::vector<int64_t> to_flat(NativeTableau& self);
+  // To be called after the buffers were overwritten with a plain layout
+  // (restored from a pickle): whatever form they held is gone.
+  static void plain_layout_written(NativeTableau& self);
 
   // The plain-layout view of the buffers (valid when no working form is held).
   Tableau view() { return Tableau{num_qubits, x.i64(), z.i64(), r.i64()}; }
