@@ -18,7 +18,9 @@ FAMILIES = [
     "outcome_search",
     "statevector_1q",
     "statevector_2q_adjacent",
+    "statevector_dispatch",
     "statevector_general",
+    "statevector_measurement",
 ]
 
 

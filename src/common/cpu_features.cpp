@@ -1,9 +1,16 @@
 #include "common/cpu_features.hpp"
 
+#include <algorithm>
 #include <thread>
 
 #if defined(__linux__)
 #include <sched.h>
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
 #endif
 
 namespace nimbic {
@@ -19,21 +26,116 @@ bool probe_avx2() {
 #endif
 }
 
+bool probe_avx512() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f");
+#else
+  return false;
+#endif
+}
+
 const bool kHasAvx2 = probe_avx2();
+const bool kHasAvx512 = probe_avx512();
+
+#if defined(__linux__)
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::string part;
+  std::istringstream in(text);
+  while (std::getline(in, part, separator)) parts.push_back(part);
+  return parts;
+}
+
+bool has_token(const std::string& list, const std::string& token) {
+  const std::vector<std::string> tokens = split(list, ',');
+  return std::find(tokens.begin(), tokens.end(), token) != tokens.end();
+}
+
+// Cores allowed by one cgroup directory's quota; 0 when it sets none.
+unsigned quota_in(const std::string& dir, bool v2) {
+  double quota = -1, period = 0;
+  if (v2) {
+    std::ifstream in(dir + "/cpu.max");
+    std::string max;
+    if (!(in >> max >> period) || max == "max") return 0;
+    quota = std::stod(max);
+  } else {
+    std::ifstream q(dir + "/cpu.cfs_quota_us"), p(dir + "/cpu.cfs_period_us");
+    if (!(q >> quota) || !(p >> period)) return 0;
+  }
+  if (quota <= 0 || period <= 0) return 0;
+  const double cores = quota / period;
+  return cores >= 1e6 ? 1000000u : std::max(1u, unsigned(cores + 0.999999));
+}
+
+// The smallest quota on the way from the process's cgroup up to the root of
+// its hierarchy's mount; 0 when there is none.
+unsigned cgroup_quota() {
+  struct Hierarchy {
+    std::string mount, root, path;
+  } v1, v2;
+  std::ifstream mounts("/proc/self/mountinfo");
+  for (std::string line; std::getline(mounts, line);) {
+    // id parent major:minor root mount-point options [optional...] - type source super-options
+    const std::vector<std::string> f = split(line, ' ');
+    const auto dash = std::find(f.begin(), f.end(), "-");
+    if (f.size() < 5 || dash == f.end() || f.end() - dash < 4) continue;
+    if (dash[1] == "cgroup2" && v2.mount.empty()) v2 = {f[4], f[3], ""};
+    if (dash[1] == "cgroup" && has_token(dash[3], "cpu") && v1.mount.empty()) v1 = {f[4], f[3], ""};
+  }
+  std::ifstream groups("/proc/self/cgroup");
+  for (std::string line; std::getline(groups, line);) {
+    // hierarchy-id:controllers:path
+    const size_t a = line.find(':'), b = line.find(':', a + 1);
+    if (a == std::string::npos || b == std::string::npos) continue;
+    const std::string controllers = line.substr(a + 1, b - a - 1), path = line.substr(b + 1);
+    if (line.compare(0, a, "0") == 0 && controllers.empty()) v2.path = path;
+    if (has_token(controllers, "cpu")) v1.path = path;
+  }
+  unsigned best = 0;
+  for (const bool is_v2 : {true, false}) {
+    Hierarchy& h = is_v2 ? v2 : v1;
+    if (h.mount.empty() || h.path.empty()) continue;
+    // The path is relative to the hierarchy's root; the mount shows `root`.
+    std::string rel = h.path;
+    if (h.root != "/" && rel.compare(0, h.root.size(), h.root) == 0) rel = rel.substr(h.root.size());
+    while (true) {
+      const unsigned q = quota_in(h.mount + rel, is_v2);
+      if (q != 0) best = best == 0 ? q : std::min(best, q);
+      if (rel.empty() || rel == "/") break;
+      const size_t slash = rel.find_last_of('/');
+      rel = slash == std::string::npos ? std::string() : rel.substr(0, slash);
+    }
+  }
+  return best;
+}
+
+#endif
 
 }  // namespace
 
 bool cpu_has_avx2() { return kHasAvx2; }
 
+bool cpu_has_avx512() { return kHasAvx512; }
+
 unsigned available_cores() {
-  static const unsigned cores = [] {
+  unsigned cores = 0;
 #if defined(__linux__)
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof(set), &set) == 0) return unsigned(CPU_COUNT(&set));
-#endif
-    return std::thread::hardware_concurrency();
+  static const unsigned quota = [] {
+    try {
+      return cgroup_quota();
+    } catch (...) {  // unreadable or malformed files: no quota
+      return 0u;
+    }
   }();
-  return cores;
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof(set), &set) == 0) cores = unsigned(CPU_COUNT(&set));
+  if (quota != 0 && (cores == 0 || quota < cores)) cores = quota;
+#endif
+  if (cores == 0) cores = std::thread::hardware_concurrency();
+  return std::max(1u, cores);
 }
 
 }  // namespace nimbic

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <span>
 
+#include "statevector/gate_kernels.hpp"
+
 namespace nimbic::statevector {
 
 // A prefetch into L2 that the optimiser keeps (GCC 12 drops some
@@ -26,14 +28,14 @@ inline void prefetch_l2(const double* p) {
 
 class RunPrefetch {
  public:
-  // `offsets` are the group offsets, `mask` their OR; runs start at the bases
-  // with no bit of `mask | (run - 1)` set (`run` is the lowest bit of `mask`).
-  RunPrefetch(const double* state, int64_t num_qubits, std::span<const uint64_t> offsets, uint64_t mask, uint64_t run)
-      : state_(state), offsets_(offsets), run_(run) {
-    if (run < kMinRun || run * 16 > kMaxChunkBytes) return;
-    run_mask_ = mask | (run - 1);
-    run_free_ = ((uint64_t(1) << num_qubits) - 1) & ~run_mask_;
-    lead_ = run <= kAhead ? kAhead / run : 1;
+  // Runs start at the group bases with no bit of `mask | (low - 1)` set but
+  // the control pattern.
+  RunPrefetch(const double* state, const Groups& groups)
+      : state_(state), offsets_(groups.offsets), run_(groups.low), pattern_(groups.pattern) {
+    if (run_ < kMinRun || run_ * 16 > kMaxChunkBytes) return;
+    run_mask_ = groups.mask | (run_ - 1);
+    run_free_ = groups.free_bits & ~(run_ - 1);
+    lead_ = run_ <= kAhead ? kAhead / run_ : 1;
     on_ = true;
   }
 
@@ -67,12 +69,13 @@ class RunPrefetch {
   static constexpr uint64_t kMaxChunkBytes = uint64_t(32) << 10;
   static constexpr uint64_t kAhead = 512;  // amplitudes: 8 KiB per stream
 
-  uint64_t next(uint64_t b) const { return ((b | run_mask_) + 1) & run_free_; }
-  bool ahead_valid() const { return ahead_ != run_free_; }
+  uint64_t next(uint64_t b) const { return (((b | run_mask_) + 1) & run_free_) | pattern_; }
+  bool ahead_valid() const { return ahead_ != (run_free_ | pattern_); }
 
   const double* state_;
   std::span<const uint64_t> offsets_;
   uint64_t run_;
+  uint64_t pattern_;
   bool on_ = false;
   uint64_t run_mask_ = 0, run_free_ = 0, lead_ = 0;
   uint64_t start_ = ~uint64_t(0), ahead_ = 0;
