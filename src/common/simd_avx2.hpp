@@ -84,6 +84,8 @@ struct Avx2 {
   NIMBIC_AVX2 static Reg pair_first_swapped(Reg v) { return _mm256_permute4x64_pd(v, 0x11); }
   NIMBIC_AVX2 static Reg pair_second(Reg v) { return _mm256_permute4x64_pd(v, 0xEE); }
   NIMBIC_AVX2 static Reg pair_second_swapped(Reg v) { return _mm256_permute4x64_pd(v, 0xBB); }
+  // Lane pairs exchanged: [v1, v0].
+  NIMBIC_AVX2 static Reg pair_swap(Reg v) { return _mm256_permute4x64_pd(v, 0x4E); }
   // From one word per float: all bits set where the lane keeps its value.
   NIMBIC_AVX2 static Keep keep_words(const uint64_t* words) {
     return _mm256_castsi256_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(words)));

@@ -51,9 +51,27 @@ struct Avx512 {
   NIMBIC_AVX512 static Reg pair_first_swapped(Reg v) { return _mm512_maskz_permutex_pd(0xFF, v, 0x11); }
   NIMBIC_AVX512 static Reg pair_second(Reg v) { return _mm512_maskz_permutex_pd(0xFF, v, 0xEE); }
   NIMBIC_AVX512 static Reg pair_second_swapped(Reg v) { return _mm512_maskz_permutex_pd(0xFF, v, 0xBB); }
+  NIMBIC_AVX512 static Reg pair_swap(Reg v) { return _mm512_maskz_permutex_pd(0xFF, v, 0x4E); }
   // [v0, v1, v0, v1] and [v2, v3, v2, v3] (complex lanes).
   NIMBIC_AVX512 static Reg half_first(Reg v) { return _mm512_maskz_shuffle_f64x2(0xFF, v, v, 0x44); }
   NIMBIC_AVX512 static Reg half_second(Reg v) { return _mm512_maskz_shuffle_f64x2(0xFF, v, v, 0xEE); }
+  // Every lane takes lane Q.
+  template <int Q>
+  NIMBIC_AVX512 static Reg quarter(Reg v) {
+    return _mm512_maskz_shuffle_f64x2(0xFF, v, v, Q * 0x55);
+  }
+  // [v2, v3, v0, v1].
+  NIMBIC_AVX512 static Reg half_swap(Reg v) { return _mm512_maskz_shuffle_f64x2(0xFF, v, v, 0x4E); }
+  // Lanes whose bit is set in `lanes` only; the others read as zero and are
+  // not written.
+  NIMBIC_AVX512 static __mmask8 lane_mask(unsigned lanes) {
+    unsigned m = 0;
+    for (unsigned l = 0; l < 4; ++l)
+      if ((lanes >> l) & 1) m |= 3u << (2 * l);
+    return __mmask8(m);
+  }
+  NIMBIC_AVX512 static Reg load_masked(const double* p, __mmask8 m) { return _mm512_maskz_loadu_pd(m, p); }
+  NIMBIC_AVX512 static void store_masked(double* p, __mmask8 m, Reg v) { _mm512_mask_storeu_pd(p, m, v); }
   NIMBIC_AVX512 static Keep keep_words(const uint64_t* words) {
     const __m512i w = _mm512_loadu_si512(words);
     return _mm512_test_epi64_mask(w, w);

@@ -9,6 +9,7 @@
 // not matched, entry exactly 1) keep their old bits through a blend; the
 // others get the scalar product (dr*ar - di*ai, dr*ai + di*ar), computed as
 // dr * a + [-di, di] * swap(a), which rounds identically.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -32,9 +33,10 @@ struct Line {
 };
 
 // Line groups: lines whose target and control bits above the line are clear
-// but the control pattern.
+// but the control pattern. Their first amplitudes come in runs of `run`
+// consecutive indices (a multiple of kLineLanes).
 struct LineGroups {
-  uint64_t mask, pattern, free_bits, count;
+  uint64_t mask, pattern, free_bits, count, run;
   uint64_t base(uint64_t counter) const { return deposit_bits(counter, free_bits) | pattern; }
   uint64_t next(uint64_t b) const { return (((b | mask | (kLineLanes - 1)) + 1) & free_bits) | pattern; }
 };
@@ -42,15 +44,22 @@ struct LineGroups {
 template <class W = V>
 NIMBIC_TARGET void run_lines(double* state, const LineGroups& lg, const std::vector<Line>& lines, uint64_t begin,
                              uint64_t end) {
+  using Reg = typename W::Reg;
   uint64_t b = lg.base(begin);
-  for (uint64_t c = begin; c < end; ++c, b = lg.next(b)) {
-    double* p = state + 2 * b;
+  for (uint64_t c = begin; c < end;) {
+    // Line groups c .. c+len-1 start at b, b + kLineLanes, ...
+    const uint64_t len = std::min((lg.run - (b & (lg.run - 1))) / kLineLanes, end - c);
     for (const Line& line : lines) {
-      double* q = p + 2 * line.off;
-      const typename W::Reg x = W::load(q);
-      const typename W::Reg y = W::add(W::mul(W::load(line.re), x), W::mul(W::load(line.im), W::swap_re_im(x)));
-      W::store(q, W::blend(W::keep_words(line.keep), x, y));
+      const Reg re = W::load(line.re), im = W::load(line.im);
+      const typename W::Keep keep = W::keep_words(line.keep);
+      double* q = state + 2 * (b + line.off);
+      for (uint64_t x = 0; x < 2 * kLineLanes * len; x += 2 * kLineLanes) {
+        const Reg a = W::load(q + x);
+        W::store(q + x, W::blend(keep, a, W::add(W::mul(re, a), W::mul(im, W::swap_re_im(a)))));
+      }
     }
+    c += len;
+    b = lg.next(b + (len - 1) * kLineLanes);
   }
 }
 
@@ -92,6 +101,7 @@ bool diagonal_simd(double* state, const Groups& groups, const double* entries) {
   lg.pattern = groups.pattern & ~in_line;
   lg.free_bits = (groups.free_bits | groups.mask) & ~lg.mask & ~in_line;
   lg.count = uint64_t(1) << (n - int64_t(__builtin_ctzll(kLineLanes)) - int64_t(__builtin_popcountll(lg.mask)));
+  lg.run = lg.mask != 0 ? lg.mask & (~lg.mask + 1) : uint64_t(1) << n;
   split_work(lg.count, lines.size() * kLineLanes, 1,
              [&](unsigned, uint64_t begin, uint64_t end) { run_lines(state, lg, lines, begin, end); });
   return true;

@@ -42,11 +42,11 @@ void apply_plan(double* state, int64_t num_qubits, const GatePlan& plan) {
         dense_scalar(state, groups, plan.entries.data());
       return;
     case PlanKind::kDiagonal:
-      if (!diagonal_avx512(state, groups, plan.entries.data()) && !diagonal_avx2(state, groups, plan.entries.data()))
-        diagonal_scalar(state, groups, plan.entries.data());
+      if (!diagonal_avx2(state, groups, plan.entries.data())) diagonal_scalar(state, groups, plan.entries.data());
       return;
     case PlanKind::kPermutation:
-      permutation_scalar(state, groups, plan.perm.data(), plan.sign.data());
+      if (!permutation_avx2(state, groups, plan.perm.data(), plan.sign.data()))
+        permutation_scalar(state, groups, plan.perm.data(), plan.sign.data());
       return;
     case PlanKind::kIdentity:
       return;

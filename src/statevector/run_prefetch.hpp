@@ -82,3 +82,59 @@ class RunPrefetch {
 };
 
 }  // namespace nimbic::statevector
+
+namespace nimbic::statevector {
+
+// A prefetch into L1 that the optimiser keeps.
+inline void prefetch_l1(const double* p) {
+#if defined(__x86_64__) || defined(__i386__)
+  asm volatile("prefetcht0 %0" : : "m"(*reinterpret_cast<const char*>(p)));
+#else
+  __builtin_prefetch(p, 1, 3);
+#endif
+}
+
+// The lines (64 bytes, four amplitudes) that a kernel touches when it visits
+// the `touched` offsets of every group come in stretches of this many
+// consecutive lines with gaps between them; 0 when they form one plain
+// stream.
+// (`mask` and `pattern` are those of the groups: every index visited has the
+// pattern on the mask, plus a touched offset.)
+inline uint64_t touched_line_run(uint64_t mask, uint64_t pattern, std::span<const uint64_t> touched) {
+  for (uint64_t bit = 4; bit != 0 && bit <= mask; bit <<= 1) {
+    if (!(mask & bit)) continue;
+    bool set = false, clear = false;
+    for (uint64_t off : touched) ((pattern | off) & bit ? set : clear) = true;
+    if (set != clear) return bit / 4;
+  }
+  return 0;
+}
+
+// Prefetch for kernels that visit stretches of a few lines with gaps between
+// them, as gates on the lowest qubits with controls do: the hardware
+// prefetchers lose such streams. The caller keeps `ahead`, a group base
+// about kGroups groups further on, and fetches its stretch at each step.
+class AheadPrefetch {
+ public:
+  static constexpr int kGroups = 32;
+  static constexpr uint64_t kMaxLineRun = 8;
+
+  AheadPrefetch(const double* state, std::span<const uint64_t> touched, uint64_t line_run)
+      : state_(state), touched_(touched), on_(line_run != 0 && line_run <= kMaxLineRun) {}
+  bool on() const { return on_; }
+
+  // Fetches the `amplitudes` from ahead | offset, for every touched offset.
+  void fetch(uint64_t amplitudes) const {
+    for (uint64_t off : touched_)
+      for (uint64_t x = 0; x < amplitudes; x += 4) prefetch_l1(state_ + 2 * ((ahead | off) + x));
+  }
+
+  uint64_t ahead = 0;
+
+ private:
+  const double* state_;
+  std::span<const uint64_t> touched_;
+  bool on_;
+};
+
+}  // namespace nimbic::statevector

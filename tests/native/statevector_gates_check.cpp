@@ -53,8 +53,22 @@ std::vector<int64_t> pick_controls(Random& rng, int64_t n, const std::vector<int
   return free;
 }
 
-// The three kernels on one shape: every variant at every thread count
-// against the scalar kernel on one thread.
+// A copy of `state` placed `skew` amplitudes past a 64-byte boundary (vector
+// kernels treat registers that straddle cache lines differently), run
+// through `kernel` (false: it did nothing) and returned.
+template <class Kernel>
+bool run_at_skew(const std::vector<double>& state, uint64_t skew, std::vector<double>& out, Kernel&& kernel) {
+  std::vector<double> space(state.size() + 16);
+  const uintptr_t raw = reinterpret_cast<uintptr_t>(space.data());
+  double* p = reinterpret_cast<double*>((raw + 63) & ~uintptr_t(63)) + 2 * skew;
+  std::copy(state.begin(), state.end(), p);
+  if (!kernel(p)) return false;
+  out.assign(p, p + state.size());
+  return true;
+}
+
+// The three kernels on one shape: every variant at every thread count and
+// memory alignment against the scalar kernel on one thread.
 void check_kernels(Context& ctx, Random& rng, const Shape& shape) {
   const Groups groups = shape.groups();
   const size_t size = shape.offsets.size();
@@ -70,11 +84,13 @@ void check_kernels(Context& ctx, Random& rng, const Shape& shape) {
     std::vector<double> got = state;
     dense_scalar(got.data(), groups, matrix.data());
     ctx.same_bits(want, got, shape.describe("dense scalar", threads));
-    got = state;
-    if (dense_avx2(got.data(), groups, matrix.data())) ctx.same_bits(want, got, shape.describe("dense avx2", threads));
-    got = state;
-    if (dense_avx512(got.data(), groups, matrix.data()))
-      ctx.same_bits(want, got, shape.describe("dense avx512", threads));
+    for (uint64_t skew = 0; skew < 4; ++skew) {
+      const std::string at = " skew=" + std::to_string(skew);
+      if (run_at_skew(state, skew, got, [&](double* p) { return dense_avx2(p, groups, matrix.data()); }))
+        ctx.same_bits(want, got, shape.describe("dense avx2", threads) + at);
+      if (run_at_skew(state, skew, got, [&](double* p) { return dense_avx512(p, groups, matrix.data()); }))
+        ctx.same_bits(want, got, shape.describe("dense avx512", threads) + at);
+    }
   });
 
   // Diagonal entries, some exactly 1 (skipped) and some 1 - 0i.
@@ -90,12 +106,9 @@ void check_kernels(Context& ctx, Random& rng, const Shape& shape) {
     std::vector<double> got = state;
     diagonal_scalar(got.data(), groups, entries.data());
     ctx.same_bits(want, got, shape.describe("diagonal scalar", threads));
-    got = state;
-    if (diagonal_avx2(got.data(), groups, entries.data()))
-      ctx.same_bits(want, got, shape.describe("diagonal avx2", threads));
-    got = state;
-    if (diagonal_avx512(got.data(), groups, entries.data()))
-      ctx.same_bits(want, got, shape.describe("diagonal avx512", threads));
+    for (uint64_t skew = 0; skew < 4; ++skew)
+      if (run_at_skew(state, skew, got, [&](double* p) { return diagonal_avx2(p, groups, entries.data()); }))
+        ctx.same_bits(want, got, shape.describe("diagonal avx2", threads) + " skew=" + std::to_string(skew));
   });
 
   // A signed permutation with fixed rows, and what it must do.
@@ -112,7 +125,13 @@ void check_kernels(Context& ctx, Random& rng, const Shape& shape) {
   for_each_thread_count([&](unsigned threads) {
     std::vector<double> got = state;
     permutation_scalar(got.data(), groups, perm.data(), sign.data());
-    ctx.same_bits(want, got, shape.describe("permutation", threads));
+    ctx.same_bits(want, got, shape.describe("permutation scalar", threads));
+    for (uint64_t skew = 0; skew < 4; ++skew) {
+      const std::string at = " skew=" + std::to_string(skew);
+      if (run_at_skew(state, skew, got,
+                      [&](double* p) { return permutation_avx2(p, groups, perm.data(), sign.data()); }))
+        ctx.same_bits(want, got, shape.describe("permutation avx2", threads) + at);
+    }
   });
 }
 
