@@ -28,10 +28,7 @@ void move_runs(double* state, const Groups& groups, const Moves& moves, double* 
   uint64_t b = groups.base(begin);
   // Sparse stretches of lines get a software prefetch kGroups groups ahead.
   AheadPrefetch pf(state, moves.from, touched_line_run(groups.mask, groups.pattern, moves.from));
-  if (pf.on()) {
-    pf.ahead = b;
-    for (int i = 0; i < AheadPrefetch::kGroups; ++i) pf.ahead = groups.next(pf.ahead);
-  }
+  pf.start(b, [&](uint64_t x) { return groups.next(x); });
   RunPrefetch rp(state, groups);
   if (groups.low == 1) {  // runs of one group
     for (uint64_t c = begin; c < end; ++c, b = groups.next(b)) {

@@ -112,16 +112,31 @@ inline uint64_t touched_line_run(uint64_t mask, uint64_t pattern, std::span<cons
 
 // Prefetch for kernels that visit stretches of a few lines with gaps between
 // them, as gates on the lowest qubits with controls do: the hardware
-// prefetchers lose such streams. The caller keeps `ahead`, a group base
-// about kGroups groups further on, and fetches its stretch at each step.
+// prefetchers lose such streams. The caller keeps `ahead`, a group base about
+// kAmplitudes indices further on (a whole number of its steps), and fetches
+// its stretch at each step.
 class AheadPrefetch {
  public:
-  static constexpr int kGroups = 32;
+  static constexpr uint64_t kAmplitudes = 1024;  // 16 KiB ahead
+  static constexpr int kMaxSteps = 256;
   static constexpr uint64_t kMaxLineRun = 8;
 
   AheadPrefetch(const double* state, std::span<const uint64_t> touched, uint64_t line_run)
       : state_(state), touched_(touched), on_(line_run != 0 && line_run <= kMaxLineRun) {}
   bool on() const { return on_; }
+
+  // Places `ahead` the prefetch distance past base b; `step` is the caller's
+  // advance from one base it visits to the next.
+  template <class Step>
+  void start(uint64_t b, Step&& step) {
+    if (!on_) return;
+    ahead = b;
+    for (int i = 0; i < kMaxSteps && ahead - b < kAmplitudes; ++i) {
+      const uint64_t next = step(ahead);
+      if (next <= ahead) break;
+      ahead = next;
+    }
+  }
 
   // Fetches the `amplitudes` from ahead | offset, for every touched offset.
   void fetch(uint64_t amplitudes) const {

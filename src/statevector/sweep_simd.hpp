@@ -102,15 +102,13 @@ struct LaneControls {
 
 alignas(64) constexpr uint64_t kKeepNone[2 * kLanes] = {};
 
-// Starts an AheadPrefetch for a sweep from base b over groups whose kernel
-// touches `touched` offsets.
-inline AheadPrefetch ahead_of(const double* state, const Groups& groups, std::span<const uint64_t> touched,
-                              uint64_t b) {
+// An AheadPrefetch for a sweep of `groups` from base b whose kernel touches
+// `touched` offsets and which advances from base x to step(x).
+template <class Step>
+AheadPrefetch ahead_of(const double* state, const Groups& groups, std::span<const uint64_t> touched, uint64_t b,
+                       Step&& step) {
   AheadPrefetch pf(state, touched, touched_line_run(groups.mask, groups.pattern, touched));
-  if (pf.on()) {
-    pf.ahead = b;
-    for (int i = 0; i < AheadPrefetch::kGroups; ++i) pf.ahead = groups.next(pf.ahead);
-  }
+  pf.start(b, step);
   return pf;
 }
 
@@ -126,7 +124,9 @@ template <class Kernel, class W = V>
 NIMBIC_TARGET void sweep(double* state, const Groups& groups, const Kernel& kernel, std::span<const uint64_t> touched,
                          uint64_t begin, uint64_t end) {
   uint64_t b = groups.base(begin);
-  AheadPrefetch ahead = ahead_of(state, groups, touched, b);
+  const bool runs = groups.low >= kLanes;
+  AheadPrefetch ahead =
+      ahead_of(state, groups, touched, b, [&](uint64_t x) { return groups.next(runs ? x + kLanes - 1 : x); });
   if constexpr (kLanes == 4 && !Kernel::kBlend) {
     // Amplitudes from the last 64-byte boundary to the state's start.
     const uint64_t skew = (reinterpret_cast<uintptr_t>(state) >> 4) & 3;
@@ -189,7 +189,8 @@ template <class Op>
 NIMBIC_TARGET void sweep_in_register(double* state, const Groups& groups, uint64_t per, uint64_t step, const Op& op,
                                      uint64_t begin, uint64_t end) {
   uint64_t b = groups.base(begin);
-  AheadPrefetch ahead = ahead_of(state, groups, groups.offsets, b);
+  AheadPrefetch ahead =
+      ahead_of(state, groups, groups.offsets, b, [&](uint64_t x) { return groups.next(x + (per - 1) * step); });
   for (uint64_t c = begin; c < end; c += per) {
     if (ahead.on()) {
       ahead.fetch(kLanes);
