@@ -57,13 +57,12 @@ NIMBIC_TARGET void run_lines(double* state, const LineGroups& lg, const std::vec
     re[i] = W::load(lines[i].re), im[i] = W::load(lines[i].im), keep[i] = W::keep_words(lines[i].keep);
     off[i] = lines[i].off;
   }
-  auto line = [&](double* q, Reg r, Reg m, typename W::Keep k) NIMBIC_TARGET {
-    const Reg a = W::load(q);
-    W::store(q, W::blend(k, a, W::add(W::mul(r, a), W::mul(m, W::swap_re_im(a)))));
-  };
+  auto times = [&](Reg a, Reg r, Reg m, typename W::Keep k)
+                   NIMBIC_TARGET { return W::blend(k, a, W::add(W::mul(r, a), W::mul(m, W::swap_re_im(a)))); };
   uint64_t b = lg.base(begin);
   AheadPrefetch ahead(state, touched, touched_line_run(lg.mask, lg.pattern, touched));
   ahead.start(b, [&](uint64_t x) { return lg.next(x); });
+  RunPrefetch pf(state, touched, lg.mask, lg.pattern, lg.free_bits, lg.run);
   for (uint64_t c = begin; c < end;) {
     // Line groups c .. c+len-1 start at b, b + kLineAmps, ...
     const uint64_t len = std::min((lg.run - (b & (lg.run - 1))) / kLineAmps, end - c);
@@ -72,14 +71,21 @@ NIMBIC_TARGET void run_lines(double* state, const LineGroups& lg, const std::vec
       ahead.ahead = lg.next(ahead.ahead + (len - 1) * kLineAmps);
     }
     double* p = state + 2 * b;
-    if constexpr (N != 0) {
-      for (size_t i = 0; i < N; ++i)
-        for (uint64_t x = 0; x < 2 * kLineAmps * len; x += 2 * kLineAmps)
-          line(p + 2 * off[i] + x, re[i], im[i], keep[i]);
-    } else {
-      for (const Line& l : lines)
-        for (uint64_t x = 0; x < 2 * kLineAmps * len; x += 2 * kLineAmps)
-          line(p + 2 * l.off + x, W::load(l.re), W::load(l.im), W::keep_words(l.keep));
+    // Line by line, every register of the group in step: the streams advance
+    // together, each reading before any writes (streams 4 KiB apart would
+    // otherwise wait on each other's stores).
+    for (uint64_t x = 0; x < 2 * kLineAmps * len; x += 2 * kLineAmps) {
+      pf.at(b + x / 2);
+      if constexpr (N != 0) {
+        Reg a[N];
+        for (size_t i = 0; i < N; ++i) a[i] = W::load(p + 2 * off[i] + x);
+        for (size_t i = 0; i < N; ++i) W::store(p + 2 * off[i] + x, times(a[i], re[i], im[i], keep[i]));
+      } else {
+        for (const Line& l : lines) {
+          double* q = p + 2 * l.off + x;
+          W::store(q, times(W::load(q), W::load(l.re), W::load(l.im), W::keep_words(l.keep)));
+        }
+      }
     }
     c += len;
     b = lg.next(b + (len - 1) * kLineAmps);

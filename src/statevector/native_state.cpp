@@ -20,7 +20,8 @@ void copy_and_clear(std::span<const double> from, std::span<double> to) {
   const size_t copied = std::min(from.size(), to.size());
   split_work(to.size(), 1, 8, [&](unsigned, uint64_t begin, uint64_t end) {
     const size_t mid = std::clamp<size_t>(copied, begin, end);
-    std::copy(from.begin() + std::ptrdiff_t(begin), from.begin() + std::ptrdiff_t(mid), to.begin() + std::ptrdiff_t(begin));
+    std::copy(from.begin() + std::ptrdiff_t(begin), from.begin() + std::ptrdiff_t(mid),
+              to.begin() + std::ptrdiff_t(begin));
     std::fill(to.begin() + std::ptrdiff_t(mid), to.begin() + std::ptrdiff_t(end), 0.0);
   });
 }

@@ -31,10 +31,17 @@ class RunPrefetch {
   // Runs start at the group bases with no bit of `mask | (low - 1)` set but
   // the control pattern.
   RunPrefetch(const double* state, const Groups& groups)
-      : state_(state), offsets_(groups.offsets), run_(groups.low), pattern_(groups.pattern) {
+      : RunPrefetch(state, groups.offsets, groups.mask, groups.pattern, groups.free_bits, groups.low) {}
+
+  // The same for bases b (runs of `low` consecutive indices, every bit of
+  // `mask` clear but the `pattern`, any `free_bits`) whose kernel touches
+  // b | offset for each of `offsets`.
+  RunPrefetch(const double* state, std::span<const uint64_t> offsets, uint64_t mask, uint64_t pattern,
+              uint64_t free_bits, uint64_t low)
+      : state_(state), offsets_(offsets), run_(low), pattern_(pattern) {
     if (run_ < kMinRun || run_ * 16 > kMaxChunkBytes) return;
-    run_mask_ = groups.mask | (run_ - 1);
-    run_free_ = groups.free_bits & ~(run_ - 1);
+    run_mask_ = mask | (run_ - 1);
+    run_free_ = free_bits & ~(run_ - 1);
     lead_ = run_ <= kAhead ? kAhead / run_ : 1;
     on_ = true;
   }
