@@ -29,7 +29,7 @@ void move_runs(double* state, const Groups& groups, const Moves& moves, double* 
   // Sparse stretches of lines get a software prefetch kGroups groups ahead.
   AheadPrefetch pf(state, moves.from, touched_line_run(groups.mask, groups.pattern, moves.from));
   pf.start(b, [&](uint64_t x) { return groups.next(x); });
-  RunPrefetch rp(state, groups);
+  RunPrefetch rp(state, moves.from, groups.mask, groups.pattern, groups.free_bits, groups.low);
   if (groups.low == 1) {  // runs of one group
     for (uint64_t c = begin; c < end; ++c, b = groups.next(b)) {
       if (pf.on()) {

@@ -102,19 +102,27 @@ inline void prefetch_l1(const double* p) {
 }
 
 // The lines (64 bytes, four amplitudes) that a kernel touches when it visits
-// the `touched` offsets of every group come in stretches of this many
-// consecutive lines with gaps between them; 0 when they form one plain
-// stream.
-// (`mask` and `pattern` are those of the groups: every index visited has the
-// pattern on the mask, plus a touched offset.)
+// the `touched` offsets of every group leave gaps between stretches of about
+// this many lines; 0 when they form one plain stream. (`mask` and `pattern`
+// are those of the groups: an index visited has the pattern on the mask, plus
+// a touched offset. The lines are all touched when every pattern of the mask
+// bits above the line occurs.)
 inline uint64_t touched_line_run(uint64_t mask, uint64_t pattern, std::span<const uint64_t> touched) {
-  for (uint64_t bit = 4; bit != 0 && bit <= mask; bit <<= 1) {
-    if (!(mask & bit)) continue;
-    bool set = false, clear = false;
-    for (uint64_t off : touched) ((pattern | off) & bit ? set : clear) = true;
-    if (set != clear) return bit / 4;
+  const uint64_t lines = mask & ~uint64_t(3);
+  if (lines == 0) return 0;
+  const int bits = __builtin_popcountll(lines);
+  if (bits < 6) {       // more bits than that leave gaps whatever is touched
+    uint64_t seen = 0;  // bit k: the k-th pattern of the line bits occurs
+    for (uint64_t off : touched) {
+      const uint64_t p = (pattern | off) & lines;
+      uint64_t k = 0, i = 0;
+      for (uint64_t m = lines; m != 0; m &= m - 1, ++i)
+        if (p & m & (~m + 1)) k |= uint64_t(1) << i;
+      seen |= uint64_t(1) << k;
+    }
+    if (seen == (uint64_t(2) << ((uint64_t(1) << bits) - 1)) - 1) return 0;
   }
-  return 0;
+  return (lines & (~lines + 1)) / 4;
 }
 
 // Prefetch for kernels that visit stretches of a few lines with gaps between

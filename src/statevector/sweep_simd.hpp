@@ -131,7 +131,7 @@ NIMBIC_TARGET void sweep(double* state, const Groups& groups, const Kernel& kern
     // Amplitudes from the last 64-byte boundary to the state's start.
     const uint64_t skew = (reinterpret_cast<uintptr_t>(state) >> 4) & 3;
     if (skew != 0 && groups.low >= kAlignedRun) {
-      RunPrefetch pf(state, groups);
+      RunPrefetch pf(state, touched, groups.mask, groups.pattern, groups.free_bits, groups.low);
       for (uint64_t c = begin; c < end;) {
         // Groups b .. b+len-1 are consecutive; registers start where
         // (index + skew) is a multiple of four.
@@ -157,7 +157,7 @@ NIMBIC_TARGET void sweep(double* state, const Groups& groups, const Kernel& kern
     }
   }
   if (groups.low >= kLanes) {
-    RunPrefetch pf(state, groups);
+    RunPrefetch pf(state, touched, groups.mask, groups.pattern, groups.free_bits, groups.low);
     for (uint64_t c = begin; c < end; c += kLanes) {
       pf.at(b);
       if (ahead.on()) {
