@@ -12,6 +12,7 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 FAMILIES = [
+    "cpu_quota",
     "density_diagonal",
     "density_map",
     "density_permutation",

@@ -70,13 +70,11 @@ unsigned quota_in(const std::string& dir, bool v2) {
   return cores >= 1e6 ? 1000000u : std::max(1u, unsigned(cores + 0.999999));
 }
 
-// The smallest quota on the way from the process's cgroup up to the root of
-// its hierarchy's mount; 0 when there is none.
-unsigned cgroup_quota() {
+unsigned read_cgroup_quota(const std::string& root) {
   struct Hierarchy {
     std::string mount, root, path;
   } v1, v2;
-  std::ifstream mounts("/proc/self/mountinfo");
+  std::ifstream mounts(root + "/proc/self/mountinfo");
   for (std::string line; std::getline(mounts, line);) {
     // id parent major:minor root mount-point options [optional...] - type source super-options
     const std::vector<std::string> f = split(line, ' ');
@@ -85,7 +83,7 @@ unsigned cgroup_quota() {
     if (dash[1] == "cgroup2" && v2.mount.empty()) v2 = {f[4], f[3], ""};
     if (dash[1] == "cgroup" && has_token(dash[3], "cpu") && v1.mount.empty()) v1 = {f[4], f[3], ""};
   }
-  std::ifstream groups("/proc/self/cgroup");
+  std::ifstream groups(root + "/proc/self/cgroup");
   for (std::string line; std::getline(groups, line);) {
     // hierarchy-id:controllers:path
     const size_t a = line.find(':'), b = line.find(':', a + 1);
@@ -102,7 +100,7 @@ unsigned cgroup_quota() {
     std::string rel = h.path;
     if (h.root != "/" && rel.compare(0, h.root.size(), h.root) == 0) rel = rel.substr(h.root.size());
     while (true) {
-      const unsigned q = quota_in(h.mount + rel, is_v2);
+      const unsigned q = quota_in(root + h.mount + rel, is_v2);
       if (q != 0) best = best == 0 ? q : std::min(best, q);
       if (rel.empty() || rel == "/") break;
       const size_t slash = rel.find_last_of('/');
@@ -116,6 +114,19 @@ unsigned cgroup_quota() {
 
 }  // namespace
 
+unsigned cgroup_cpu_quota(const std::string& root) {
+#if defined(__linux__)
+  try {
+    return read_cgroup_quota(root);
+  } catch (...) {  // unreadable or malformed files: no quota
+    return 0;
+  }
+#else
+  (void)root;
+  return 0;
+#endif
+}
+
 bool cpu_has_avx2() { return kHasAvx2; }
 
 bool cpu_has_avx512() { return kHasAvx512; }
@@ -123,13 +134,7 @@ bool cpu_has_avx512() { return kHasAvx512; }
 unsigned available_cores() {
   unsigned cores = 0;
 #if defined(__linux__)
-  static const unsigned quota = [] {
-    try {
-      return cgroup_quota();
-    } catch (...) {  // unreadable or malformed files: no quota
-      return 0u;
-    }
-  }();
+  static const unsigned quota = cgroup_cpu_quota("");
   cpu_set_t set;
   if (sched_getaffinity(0, sizeof(set), &set) == 0) cores = unsigned(CPU_COUNT(&set));
   if (quota != 0 && (cores == 0 || quota < cores)) cores = quota;

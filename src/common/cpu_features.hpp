@@ -4,6 +4,8 @@
 // beyond baseline x86-64.
 #pragma once
 
+#include <string>
+
 namespace nimbic {
 
 bool cpu_has_avx2();
@@ -15,5 +17,13 @@ bool cpu_has_avx512();
 // the cgroup CPU quota (v2 cpu.max, v1 cpu.cfs_quota_us / cpu.cfs_period_us,
 // read once, rounded up to whole cores). At least 1.
 unsigned available_cores();
+
+// The cgroup CPU quota in whole cores, rounded up, of the smallest limit on
+// the way from the process's cgroup to its hierarchy's root (v2 and v1); 0
+// when none is set or nothing can be read. The files are those of the running
+// process (/proc/self/mountinfo, /proc/self/cgroup and the cgroup file
+// systems they name) with `root` put before every path (checks give a
+// directory tree of their own; "" for the real ones).
+unsigned cgroup_cpu_quota(const std::string& root);
 
 }  // namespace nimbic
