@@ -36,6 +36,17 @@ def bell():
     return s
 
 
+def pytest_collection_modifyitems(config, items):
+    # Peer cross-checks run only when the -m expression names them, so that
+    # `python -m pytest` and `python -m pytest -m "not slow"` need no peers.
+    if "peers" in (config.getoption("markexpr") or ""):
+        return
+    kept = [item for item in items if item.get_closest_marker("peers") is None]
+    if len(kept) != len(items):
+        config.hook.pytest_deselected(items=[item for item in items if item.get_closest_marker("peers")])
+        items[:] = kept
+
+
 def pytest_report_header():
     return f"nimbic_native: {nn.__file__}"
 

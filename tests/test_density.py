@@ -383,6 +383,32 @@ def test_measure_falls_back_to_a_zero_probability_outcome():
     assert obj.density_matrix() == [0.0] * 8
 
 
+def test_large_matrix_measurement_keeps_the_documented_bits():
+    # Large enough for the work to be split over threads on a machine with
+    # several cores. |psi><psi|, probabilities (each a sum in increasing index
+    # order) and the collapse (each kept entry times 1/p) are exact.
+    rng = np.random.default_rng(17)
+    n, targets, u = 10, [7, 2], 0.6
+    re, im = rng.normal(size=2**n), rng.normal(size=2**n)
+    obj = nn.NativeDensity(n)
+    obj.set_from_amplitudes(np.column_stack([re, im]).ravel().tolist())
+    got = np.frombuffer(obj, dtype=np.float64)
+    assert np.array_equal(got[0::2], (re[:, None] * re + im[:, None] * im).ravel())
+    assert np.array_equal(got[1::2], (re * im[:, None] - im * re[:, None]).ravel())
+    before = got.copy()
+    diag = before[0::2].reshape(2**n, 2**n).diagonal()
+    outcome_of = np.array([2 * ((b >> (n - 1 - 7)) & 1) + ((b >> (n - 1 - 2)) & 1) for b in range(2**n)])
+    want = [np.add.accumulate(diag[outcome_of == o])[-1] for o in range(4)]
+    assert obj.probabilities(targets) == want
+    assert nn.density_probabilities(before.tolist(), targets, n) == want
+    outcome = obj.measure(targets, u)
+    assert outcome == int(np.argmax(np.add.accumulate(want) > u))
+    keep = np.outer(outcome_of == outcome, outcome_of == outcome).ravel().repeat(2)
+    collapsed = np.where(keep, before * (1.0 / want[outcome]), 0.0)
+    assert np.array_equal(got, collapsed)
+    assert nn.density_collapse(before.tolist(), targets, outcome, n) == collapsed.tolist()
+
+
 @pytest.mark.parametrize("call,message", [
     (lambda o: o.measure([2], 0.5), "qubit index out of range (q,n):2, 2"),
     (lambda o: o.measure([0, 0], 0.5), "duplicate qubit index (q):0"),

@@ -30,6 +30,8 @@ from hypothesis import strategies as st
 import nimbic_native as nn
 from entry_points import ARGS, CLASSES, FUNCTIONS, IN_PLACE, METHODS, all_entry_points, callable_of, prepared
 
+pytestmark = pytest.mark.slow
+
 ALLOWED = (TypeError, OverflowError, RuntimeError, MemoryError, AttributeError, BufferError)
 EXAMPLES = int(os.environ.get("NIMBIC_FUZZ_EXAMPLES", "150"))
 FUZZ = settings(max_examples=EXAMPLES, derandomize=True, deadline=None, database=None,

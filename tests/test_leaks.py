@@ -13,6 +13,8 @@ import pytest
 from conftest import SESSION_REPORT, needs_plain_allocator, rss_bytes
 from entry_points import ARGS, CLASSES, FAIL_ARGS, FAIL_COUNT, all_entry_points, callable_of, prepared
 
+pytestmark = pytest.mark.slow
+
 CALLS = 100_000
 GROWTH = {}
 

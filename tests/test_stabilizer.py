@@ -298,6 +298,46 @@ def test_packed_and_plain_tableaux_agree_on_wide_registers():
         assert nn.clifford_tableau(instructions + [0, 1], n) == t.stabilizer_tableau()
 
 
+def plain_layout_object(n0):
+    """A NativeTableau of n0 qubits that works on the plain layout of its
+    buffers: a method called with another count writes that layout back, and
+    the object keeps using it with its own count again until a reset."""
+    t = nn.NativeTableau(n0)
+    t.num_qubits = n0 - 1
+    t.stabilizer_tableau()
+    t.num_qubits = n0
+    return t
+
+
+@pytest.mark.parametrize("n0", [16, 17, 40, 63, 64, 65, 70, 129])
+def test_working_form_follows_the_row_procedure(n0):
+    """Objects of 16 qubits or more keep a packed working form: gates,
+    measurements (random and determined, a few qubits favoured), reads and
+    reassigned counts give what the row procedure on the buffers gives."""
+    rng = random.Random(n0)
+    t, ref = nn.NativeTableau(n0), plain_layout_object(n0)
+    count = n0
+    for step in range(200):
+        kind = rng.random()
+        qubit = lambda: rng.randrange(min(count, 3)) if rng.random() < 0.5 else rng.randrange(count)
+        if kind < 0.02:
+            count = t.num_qubits = ref.num_qubits = rng.choice([n0, rng.randint(1, n0 - 1)])
+        elif kind < 0.5:
+            code, a, b = rng.randrange(9), qubit(), qubit()
+            if code not in TWO_QUBIT or a != b:
+                t.apply(code, a, b)
+                ref.apply(code, a, b)
+        elif kind < 0.9:
+            a, u = qubit(), rng.random()
+            assert t.measure(a, u) == ref.measure(a, u), step
+        else:
+            assert t.stabilizer_tableau() == ref.stabilizer_tableau(), step
+            if count <= 16:
+                assert t.state_vector() == ref.state_vector()
+    t.num_qubits = ref.num_qubits = n0
+    assert t.stabilizer_tableau() == ref.stabilizer_tableau()
+
+
 # ---- measurement ---------------------------------------------------------------------
 
 
@@ -359,22 +399,29 @@ def test_outcomes_are_possible_and_determined_ones_certain(seed):
 # ---- bad input, reassigned counts ----------------------------------------------------------
 
 
-@pytest.mark.parametrize("call, message", [
-    (lambda t: t.apply(H, -1, 0), "array.get: index out of range (i,a.len):-1, 21"),
-    (lambda t: t.apply(CNOT, 1, -2), "array.get: index out of range (i,a.len):-2, 21"),
-    (lambda t: t.apply(CNOT, -5, -2), "array.get: index out of range (i,a.len):-5, 21"),
-    (lambda t: t.apply(CZ, -1, 3), "qubit index out of range (q,n):3, 3"),
-    (lambda t: t.apply(CZ, 3, -1), "array.get: index out of range (i,a.len):-1, 21"),
-    (lambda t: t.apply(SWAP, 3, -1), "qubit index out of range (q,n):3, 3"),
-    (lambda t: t.apply(S, 3, 99), "qubit index out of range (q,n):3, 3"),
-    (lambda t: t.apply(CNOT, 2, 2), "duplicate qubit index (q):2"),
-    (lambda t: t.measure(3, 0.5), "qubit index out of range (q,n):3, 3"),
-    (lambda t: t.measure(-1, 0.5), "array.get: index out of range (i,a.len):-1, 21"),
-    (lambda t: t.measure(-10, 0.5), "array.get: index out of range (i,a.len):-1, 21"),
-    (lambda t: t.measure(-11, 0.5), "array.get: index out of range (i,a.len):-2, 21"),
+@pytest.mark.parametrize("n, call, message", [
+    (3, lambda t: t.apply(H, -1, 0), "array.get: index out of range (i,a.len):-1, 21"),
+    (3, lambda t: t.apply(CNOT, 1, -2), "array.get: index out of range (i,a.len):-2, 21"),
+    (3, lambda t: t.apply(CNOT, -5, -2), "array.get: index out of range (i,a.len):-5, 21"),
+    (3, lambda t: t.apply(CZ, -1, 3), "qubit index out of range (q,n):3, 3"),
+    (3, lambda t: t.apply(CZ, 3, -1), "array.get: index out of range (i,a.len):-1, 21"),
+    (3, lambda t: t.apply(SWAP, 3, -1), "qubit index out of range (q,n):3, 3"),
+    (3, lambda t: t.apply(S, 3, 99), "qubit index out of range (q,n):3, 3"),
+    (3, lambda t: t.apply(CNOT, 2, 2), "duplicate qubit index (q):2"),
+    (3, lambda t: t.measure(3, 0.5), "qubit index out of range (q,n):3, 3"),
+    (3, lambda t: t.measure(-1, 0.5), "array.get: index out of range (i,a.len):-1, 21"),
+    (3, lambda t: t.measure(-10, 0.5), "array.get: index out of range (i,a.len):-1, 21"),
+    (3, lambda t: t.measure(-11, 0.5), "array.get: index out of range (i,a.len):-2, 21"),
+    (20, lambda t: t.apply(CNOT, 1, -2), "array.get: index out of range (i,a.len):-2, 820"),
+    (20, lambda t: t.apply(CZ, 20, -1), "array.get: index out of range (i,a.len):-1, 820"),
+    (20, lambda t: t.apply(SWAP, 20, -1), "qubit index out of range (q,n):20, 20"),
+    (20, lambda t: t.apply(CNOT, 7, 7), "duplicate qubit index (q):7"),
+    (20, lambda t: t.measure(20, 0.5), "qubit index out of range (q,n):20, 20"),
+    (20, lambda t: t.measure(-400, 0.5), "array.get: index out of range (i,a.len):-400, 820"),
+    (20, lambda t: t.measure(-401, 0.5), "array.get: index out of range (i,a.len):-1, 820"),
 ])
-def test_bad_operands_raise_and_change_nothing(call, message):
-    t = nn.NativeTableau(3)
+def test_bad_operands_raise_and_change_nothing(n, call, message):
+    t = nn.NativeTableau(n)  # 20 qubits: the working form
     for op in [(H, 0, 0), (CNOT, 0, 1), (S, 2, 0)]:
         t.apply(*op)
     t.measure(2, 0.1)  # leaves a scratch row

@@ -155,6 +155,7 @@ def soak_program(seed):
     return out
 
 
+@pytest.mark.slow
 def test_soak_of_sixteen_threads_matches_serial_runs():
     threads_before = os_threads()
     results = [None] * SOAK_THREADS

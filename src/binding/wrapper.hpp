@@ -237,6 +237,36 @@ void register_call(const char* name, const Names<N>& names) {
   CallSpec<F>::params = stored.items.data();
 }
 
+// ---- signature docstrings ------------------------------------------------------
+
+// The annotation a parameter or result type shows in a signature docstring.
+template <class T>
+constexpr const char* annotation() {
+  using U = std::remove_cvref_t<T>;
+  if constexpr (std::is_same_v<U, int64_t>) return "int";
+  if constexpr (std::is_same_v<U, double>) return "float";
+  if constexpr (std::is_same_v<U, std::string>) return "str";
+  if constexpr (std::is_same_v<U, std::vector<double>> || std::is_same_v<U, std::span<const double>>)
+    return "Sequence[float]";
+  if constexpr (std::is_same_v<U, std::vector<int64_t>> || std::is_same_v<U, std::span<const int64_t>> ||
+                std::is_same_v<U, IntList>)
+    return "Sequence[int]";
+}
+
+// "name(p1: T1, p2: T2) -> R" from the routine's own signature; the text
+// lives as long as the module (wrappers are built once).
+template <auto F, size_t N>
+const char* signature_doc(const char* name, const Names<N>& params) {
+  using Args = typename Signature<decltype(F)>::Args;
+  static const std::string doc = [&]<size_t... I>(std::index_sequence<I...>) {
+    std::string text = std::string(name) + "(";
+    ((text += std::string(I == 0 ? "" : ", ") + params.items[I] + ": " + annotation<std::tuple_element_t<I, Args>>()),
+     ...);
+    return text + ") -> " + annotation<typename Signature<decltype(F)>::Result>();
+  }(std::make_index_sequence<N>{});
+  return doc.c_str();
+}
+
 // A module function: `function<&core>("name", {"p1", "p2"}, "doc")`.
 // Routines without parameters are registered with METH_NOARGS.
 template <auto F>
@@ -246,6 +276,13 @@ PyMethodDef function(const char* name, const Names<function_arity<F>>& params, c
     return PyMethodDef{name, function_noargs<F>, METH_NOARGS, doc};
   else
     return PyMethodDef{name, as_cfunction(function_fastcall<F>), METH_FASTCALL | METH_KEYWORDS, doc};
+}
+
+// A module function whose docstring is its signature line:
+// `function<&core>("name", {"p1", "p2"})` documents "name(p1: T1, p2: T2) -> R".
+template <auto F>
+PyMethodDef function(const char* name, const Names<function_arity<F>>& params) {
+  return function<F>(name, params, signature_doc<F>(name, params));
 }
 
 // A method whose core routine takes the record first: `method<&core>(...)`.

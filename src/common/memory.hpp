@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace nimbic {
+#include "common/count.hpp"
 
-using Count = __int128;
+namespace nimbic {
 
 // Bytes a Python list costs per item besides the native result it is built
 // from: an 8-byte slot plus a new float or int object (24 to 32 bytes after

@@ -8,6 +8,8 @@
 #include <exception>
 #include <string>
 
+#include "common/count.hpp"
+
 namespace nimbic {
 
 inline constexpr const char* kOutOfMemory = "memory allocation failure";
@@ -34,10 +36,10 @@ class Panic : public std::exception {
 // "duplicate qubit index (q):<q>"
 [[noreturn]] void panic_qubit_duplicate(int64_t qubit);
 
-// An input read from float 0 upwards needs `needed` floats: when it holds
-// fewer, the first missing index is its length.
-inline void require_length(int64_t length, int64_t needed) {
-  if (length < needed) panic_get(length, length);
+// An input read from element 0 upwards needs `needed` elements: when it
+// holds fewer, the first missing index is its length.
+inline void require_length(Count length, Count needed) {
+  if (length < needed) panic_get(int64_t(length), int64_t(length));
 }
 
 }  // namespace nimbic

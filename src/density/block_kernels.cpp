@@ -1,6 +1,8 @@
 #include "density/block_kernels.hpp"
 
 #include "common/qubits.hpp"
+#include "common/split_work.hpp"
+#include "density/group_range.hpp"
 
 namespace nimbic::density {
 
@@ -16,11 +18,28 @@ BlockLayout block_layout(std::span<const int64_t> targets, int64_t num_qubits) {
   return layout;
 }
 
+uint64_t block_count(const BlockLayout& layout) { return group_base_count(layout.mask, layout.vector_qubits); }
+
+// Each action splits the blocks by rank; a block is computed by the same code
+// on whichever thread, so the bits do not depend on the thread count.
+namespace {
+
+template <class Body>
+void split_blocks(const BlockLayout& layout, uint64_t block_work, Body&& body) {
+  split_work(block_count(layout), block_work, 1, [&](unsigned part, uint64_t begin, uint64_t end) {
+    for_each_group_base_between(layout.mask, layout.vector_qubits, begin, end, [&](uint64_t v) { body(part, v); });
+  });
+}
+
+}  // namespace
+
 void permute_blocks_scalar(double* rho, const BlockLayout& layout, std::span<const int64_t> source) {
   const size_t size = layout.offsets.size();
   const uint64_t* off = layout.offsets.data();
-  std::vector<double> re(size), im(size);
-  for_each_group_base(layout.mask, layout.vector_qubits, [&](uint64_t v) {
+  std::vector<double> scratch(2 * size * split_parts(block_count(layout), size, 1));
+  split_blocks(layout, size, [&](unsigned part, uint64_t v) {
+    double* re = scratch.data() + 2 * size * part;
+    double* im = re + size;
     for (size_t e = 0; e < size; ++e) {
       re[e] = rho[2 * (v | off[e])];
       im[e] = rho[2 * (v | off[e]) + 1];
@@ -35,7 +54,7 @@ void permute_blocks_scalar(double* rho, const BlockLayout& layout, std::span<con
 void scale_blocks_scalar(double* rho, const BlockLayout& layout, std::span<const double> factors) {
   const size_t size = layout.offsets.size();
   const uint64_t* off = layout.offsets.data();
-  for_each_group_base(layout.mask, layout.vector_qubits, [&](uint64_t v) {
+  split_blocks(layout, size, [&](unsigned, uint64_t v) {
     for (size_t e = 0; e < size; ++e) {
       double* p = rho + 2 * (v | off[e]);
       const double xr = p[0], xi = p[1], fr = factors[2 * e], fi = factors[2 * e + 1];
@@ -48,8 +67,11 @@ void scale_blocks_scalar(double* rho, const BlockLayout& layout, std::span<const
 void map_blocks_scalar(double* rho, const BlockLayout& layout, const SparseMap& map) {
   const size_t size = layout.offsets.size();
   const uint64_t* off = layout.offsets.data();
-  std::vector<double> br(size), bi(size);
-  for_each_group_base(layout.mask, layout.vector_qubits, [&](uint64_t v) {
+  const uint64_t work = map_block_work(map);
+  std::vector<double> scratch(2 * size * split_parts(block_count(layout), work, 1));
+  split_blocks(layout, work, [&](unsigned part, uint64_t v) {
+    double* br = scratch.data() + 2 * size * part;
+    double* bi = br + size;
     for (size_t c = 0; c < size; ++c) {
       br[c] = rho[2 * (v | off[c])];
       bi[c] = rho[2 * (v | off[c]) + 1];

@@ -10,7 +10,8 @@
 //            S is real)
 // Each has a scalar path and an AVX2 path, chosen at run time, that gives the
 // same bits. The AVX2 path holds the same entry of two blocks, at bases v and
-// v + lane (the lowest bit outside the mask), in one register.
+// v + lane (the lowest bit outside the mask), in one register. Both paths
+// split the blocks over the threads of the split policy.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +29,13 @@ struct BlockLayout {
 };
 
 BlockLayout block_layout(std::span<const int64_t> targets, int64_t num_qubits);
+
+// Number of blocks: 4^n / D.
+uint64_t block_count(const BlockLayout& layout);
+
+// Work of mapping one block, for the thread split: its D entries and one
+// product per non-zero entry of the map.
+inline uint64_t map_block_work(const SparseMap& map) { return uint64_t(map.size) + uint64_t(map.column.size()); }
 
 void permute_blocks(double* rho, const BlockLayout& layout, std::span<const int64_t> source);
 void map_blocks(double* rho, const BlockLayout& layout, const SparseMap& map);

@@ -5,7 +5,11 @@
 // Complex products keep the scalar path's operations:
 //   S[r][c] * x = x * [sr, sr, sr, sr] + swap(x) * [-si, si, -si, si]
 //               = (sr*xr - si*xi, sr*xi + si*xr)
+#include <bit>
+
+#include "common/qubits.hpp"
 #include "common/simd_avx2.hpp"
+#include "common/split_work.hpp"
 #include "density/block_kernels.hpp"
 
 #if NIMBIC_X86_SIMD
@@ -23,9 +27,13 @@ constexpr int kExtraBits = 2;
 // lowest three, one block entry covers 128 contiguous bytes per step, which
 // keeps the streams of the 4^k entries flowing on a matrix a power of two
 // wide, where all of them fall on the same cache sets.
+//
+// The walked bases are split by rank over the threads of the split policy;
+// each block is computed by the same code on any thread.
 struct Walk {
   uint64_t fixed = 0;        // bits that stay clear in a walked base
-  uint64_t limit = 0;        // 2^(2n)
+  uint64_t free = 0;         // the other bits below 2^(2n)
+  uint64_t steps = 0;        // number of walked bases
   uint64_t lane_floats = 0;  // float distance of the upper lanes
   uint64_t step_floats[4] = {0, 0, 0, 0};
   bool contiguous = false;  // lane == 1
@@ -41,7 +49,6 @@ bool plan_walk(const BlockLayout& layout, Walk& walk) {
   free_bits &= ~lane;
   walk = Walk{};
   walk.fixed = layout.mask | lane;
-  walk.limit = all + 1;
   walk.lane_floats = 2 * lane;
   walk.contiguous = lane == 1;
   for (int extra = 0; extra < kExtraBits && free_bits != 0; ++extra) {
@@ -51,6 +58,8 @@ bool plan_walk(const BlockLayout& layout, Walk& walk) {
     for (int k = 0; k < walk.pairs; ++k) walk.step_floats[walk.pairs + k] = walk.step_floats[k] + 2 * bit;
     walk.pairs *= 2;
   }
+  walk.free = all & ~walk.fixed;
+  walk.steps = uint64_t(1) << std::popcount(walk.free);
   return true;
 }
 
@@ -75,13 +84,15 @@ NIMBIC_AVX2 inline void store_pair(double* p, uint64_t lane_floats, __m256d x) {
 
 // D is the block size when known at compile time (the common 4 and 16), else 0.
 template <size_t D, size_t W, bool Contiguous>
-NIMBIC_AVX2 void permute_walk(double* rho, const BlockLayout& layout, const Walk& w, const int64_t* source) {
+NIMBIC_AVX2 void permute_walk(double* rho, const BlockLayout& layout, const Walk& w, const int64_t* source,
+                              uint64_t begin, uint64_t end) {
   const size_t size = D ? D : layout.offsets.size();
   const uint64_t* off = layout.offsets.data();
-  const uint64_t fixed = w.fixed, limit = w.limit, lane = w.lane_floats;
+  const uint64_t fixed = w.fixed, free = w.free, lane = w.lane_floats;
   const uint64_t* step = w.step_floats;
   __m256d x[D ? D : kMaxBlock][W];
-  for (uint64_t v = 0; v < limit; v = ((v | fixed) + 1) & ~fixed) {
+  uint64_t v = deposit_bits(begin, free);  // the walked base of rank `begin`
+  for (uint64_t i = begin; i < end; ++i, v = ((v | fixed) + 1) & free) {
     for (size_t e = 0; e < size; ++e)
       for (size_t k = 0; k < W; ++k) x[e][k] = load_pair<Contiguous>(rho + 2 * (v | off[e]) + step[k], lane);
     for (size_t e = 0; e < size; ++e)
@@ -90,26 +101,36 @@ NIMBIC_AVX2 void permute_walk(double* rho, const BlockLayout& layout, const Walk
 }
 
 template <size_t D>
-void permute_walk(double* rho, const BlockLayout& layout, const Walk& w, const int64_t* source) {
-  if (w.pairs == 4 && w.contiguous) permute_walk<D, 4, true>(rho, layout, w, source);
-  if (w.pairs == 4 && !w.contiguous) permute_walk<D, 4, false>(rho, layout, w, source);
-  if (w.pairs == 2 && w.contiguous) permute_walk<D, 2, true>(rho, layout, w, source);
-  if (w.pairs == 2 && !w.contiguous) permute_walk<D, 2, false>(rho, layout, w, source);
-  if (w.pairs == 1 && w.contiguous) permute_walk<D, 1, true>(rho, layout, w, source);
-  if (w.pairs == 1 && !w.contiguous) permute_walk<D, 1, false>(rho, layout, w, source);
+void permute_walk(double* rho, const BlockLayout& layout, const Walk& w, const int64_t* source, uint64_t begin,
+                  uint64_t end) {
+  if (w.pairs == 4 && w.contiguous) permute_walk<D, 4, true>(rho, layout, w, source, begin, end);
+  if (w.pairs == 4 && !w.contiguous) permute_walk<D, 4, false>(rho, layout, w, source, begin, end);
+  if (w.pairs == 2 && w.contiguous) permute_walk<D, 2, true>(rho, layout, w, source, begin, end);
+  if (w.pairs == 2 && !w.contiguous) permute_walk<D, 2, false>(rho, layout, w, source, begin, end);
+  if (w.pairs == 1 && w.contiguous) permute_walk<D, 1, true>(rho, layout, w, source, begin, end);
+  if (w.pairs == 1 && !w.contiguous) permute_walk<D, 1, false>(rho, layout, w, source, begin, end);
 }
+
+struct Coefficients {
+  bool real = true;
+  std::vector<uint8_t> nonzero;  // D x D
+  std::vector<double> packed;    // D x D x 8
+};
 
 // The map as a dense D x D table whose zero entries are skipped: every block
 // takes the same branches, so they are predicted.
 template <size_t D, size_t W, bool Contiguous, bool Real>
-NIMBIC_AVX2 void map_walk(double* rho, const BlockLayout& layout, const Walk& w, const uint8_t* nonzero,
-                          const double* coefficients) {
+NIMBIC_AVX2 void map_walk(double* rho, const BlockLayout& layout, const Walk& w, const Coefficients& map,
+                          uint64_t begin, uint64_t end) {
   const size_t size = D ? D : layout.offsets.size();
   const uint64_t* off = layout.offsets.data();
-  const uint64_t fixed = w.fixed, limit = w.limit, lane = w.lane_floats;
+  const uint8_t* nonzero = map.nonzero.data();
+  const double* coefficients = map.packed.data();
+  const uint64_t fixed = w.fixed, free = w.free, lane = w.lane_floats;
   const uint64_t* step = w.step_floats;
   __m256d x[D ? D : kMaxBlock][W], xs[D ? D : kMaxBlock][W];
-  for (uint64_t v = 0; v < limit; v = ((v | fixed) + 1) & ~fixed) {
+  uint64_t v = deposit_bits(begin, free);  // the walked base of rank `begin`
+  for (uint64_t i = begin; i < end; ++i, v = ((v | fixed) + 1) & free) {
     for (size_t c = 0; c < size; ++c)
       for (size_t k = 0; k < W; ++k) {
         x[c][k] = load_pair<Contiguous>(rho + 2 * (v | off[c]) + step[k], lane);
@@ -136,44 +157,42 @@ NIMBIC_AVX2 void map_walk(double* rho, const BlockLayout& layout, const Walk& w,
 }
 
 template <size_t D, size_t W>
-void map_walk(double* rho, const BlockLayout& layout, const Walk& w, bool real, const uint8_t* nonzero,
-              const double* coefficients) {
-  if (w.contiguous && real) map_walk<D, W, true, true>(rho, layout, w, nonzero, coefficients);
-  if (w.contiguous && !real) map_walk<D, W, true, false>(rho, layout, w, nonzero, coefficients);
-  if (!w.contiguous && real) map_walk<D, W, false, true>(rho, layout, w, nonzero, coefficients);
-  if (!w.contiguous && !real) map_walk<D, W, false, false>(rho, layout, w, nonzero, coefficients);
+void map_walk(double* rho, const BlockLayout& layout, const Walk& w, const Coefficients& map, uint64_t begin,
+              uint64_t end) {
+  if (w.contiguous && map.real) map_walk<D, W, true, true>(rho, layout, w, map, begin, end);
+  if (w.contiguous && !map.real) map_walk<D, W, true, false>(rho, layout, w, map, begin, end);
+  if (!w.contiguous && map.real) map_walk<D, W, false, true>(rho, layout, w, map, begin, end);
+  if (!w.contiguous && !map.real) map_walk<D, W, false, false>(rho, layout, w, map, begin, end);
 }
 
 template <size_t D>
-void map_walk(double* rho, const BlockLayout& layout, const Walk& w, bool real, const uint8_t* nonzero,
-              const double* coefficients) {
-  if (w.pairs == 4) map_walk<D, 4>(rho, layout, w, real, nonzero, coefficients);
-  if (w.pairs == 2) map_walk<D, 2>(rho, layout, w, real, nonzero, coefficients);
-  if (w.pairs == 1) map_walk<D, 1>(rho, layout, w, real, nonzero, coefficients);
+void map_walk(double* rho, const BlockLayout& layout, const Walk& w, const Coefficients& map, uint64_t begin,
+              uint64_t end) {
+  if (w.pairs == 4) map_walk<D, 4>(rho, layout, w, map, begin, end);
+  if (w.pairs == 2) map_walk<D, 2>(rho, layout, w, map, begin, end);
+  if (w.pairs == 1) map_walk<D, 1>(rho, layout, w, map, begin, end);
 }
 
-void map_with_coefficients(double* rho, const BlockLayout& layout, const Walk& w, const SparseMap& map) {
-  // Dense D x D coefficients laid out as the registers use them:
-  // [sr, sr, sr, sr] and [-si, si, -si, si].
+// Dense D x D coefficients laid out as the registers use them:
+// [sr, sr, sr, sr] and [-si, si, -si, si].
+Coefficients pack_coefficients(const SparseMap& map) {
   const size_t size = size_t(map.size);
-  std::vector<uint8_t> nonzero(size * size, 0);
-  std::vector<double> coefficients(8 * size * size, 0.0);
+  Coefficients packed;
+  packed.real = map.real;
+  packed.nonzero.assign(size * size, 0);
+  packed.packed.assign(8 * size * size, 0.0);
   for (size_t r = 0; r < size; ++r)
     for (int64_t t = map.row_start[r]; t < map.row_start[r + 1]; ++t) {
       const size_t at = r * size + size_t(map.column[t]);
-      nonzero[at] = 1;
+      double* c = &packed.packed[8 * at];
+      packed.nonzero[at] = 1;
       for (int i = 0; i < 4; i += 2) {
-        coefficients[8 * at + i] = coefficients[8 * at + i + 1] = map.re[t];
-        coefficients[8 * at + 4 + i] = -map.im[t];
-        coefficients[8 * at + 5 + i] = map.im[t];
+        c[i] = c[i + 1] = map.re[t];
+        c[4 + i] = -map.im[t];
+        c[5 + i] = map.im[t];
       }
     }
-  if (size == 4)
-    map_walk<4>(rho, layout, w, map.real, nonzero.data(), coefficients.data());
-  else if (size == 16)
-    map_walk<16>(rho, layout, w, map.real, nonzero.data(), coefficients.data());
-  else
-    map_walk<0>(rho, layout, w, map.real, nonzero.data(), coefficients.data());
+  return packed;
 }
 
 }  // namespace
@@ -182,19 +201,31 @@ bool permute_blocks_avx2(double* rho, const BlockLayout& layout, std::span<const
   Walk w;
   if (!plan_walk(layout, w)) return false;
   const size_t size = layout.offsets.size();
-  if (size == 4)
-    permute_walk<4>(rho, layout, w, source.data());
-  else if (size == 16)
-    permute_walk<16>(rho, layout, w, source.data());
-  else
-    permute_walk<0>(rho, layout, w, source.data());
+  const int64_t* s = source.data();
+  split_work(w.steps, 2 * w.pairs * size, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+    if (size == 4)
+      permute_walk<4>(rho, layout, w, s, begin, end);
+    else if (size == 16)
+      permute_walk<16>(rho, layout, w, s, begin, end);
+    else
+      permute_walk<0>(rho, layout, w, s, begin, end);
+  });
   return true;
 }
 
 bool map_blocks_avx2(double* rho, const BlockLayout& layout, const SparseMap& map) {
   Walk w;
   if (!plan_walk(layout, w)) return false;
-  map_with_coefficients(rho, layout, w, map);
+  const Coefficients packed = pack_coefficients(map);
+  const size_t size = layout.offsets.size();
+  split_work(w.steps, 2 * w.pairs * map_block_work(map), 1, [&](unsigned, uint64_t begin, uint64_t end) {
+    if (size == 4)
+      map_walk<4>(rho, layout, w, packed, begin, end);
+    else if (size == 16)
+      map_walk<16>(rho, layout, w, packed, begin, end);
+    else
+      map_walk<0>(rho, layout, w, packed, begin, end);
+  });
   return true;
 }
 

@@ -3,6 +3,7 @@
 // matrix is scaled once, in memory order.
 #include <algorithm>
 
+#include "common/split_work.hpp"
 #include "density/block_kernels.hpp"
 #include "density/channels.hpp"
 #include "density/density_layout.hpp"
@@ -34,18 +35,20 @@ RowFactors row_factors(std::span<const double> factors, std::span<const int64_t>
 
 void scale_rows_scalar(double* rho, const RowFactors& f) {
   const uint64_t dim = uint64_t(1) << f.num_qubits, d = f.d, s = f.segment;
-  for (uint64_t r = 0; r < dim; ++r) {
-    const double* by_pattern = &f.table[f.row_pattern[r] * d * 4 * s];
-    for (uint64_t g = 0; g < dim / s; ++g) {
-      double* x = rho + 2 * (r * dim + g * s);
-      const double* t = by_pattern + f.segment_pattern[g] * 4 * s;
-      for (uint64_t u = 0; u < s; ++u) {
-        const double xr = x[2 * u], xi = x[2 * u + 1], fr = t[2 * u], fi = t[2 * s + 2 * u];
-        x[2 * u] = xr * fr - xi * fi;
-        x[2 * u + 1] = xr * fi + xi * fr;
+  split_work(dim, dim, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+    for (uint64_t r = begin; r < end; ++r) {
+      const double* by_pattern = &f.table[f.row_pattern[r] * d * 4 * s];
+      for (uint64_t g = 0; g < dim / s; ++g) {
+        double* x = rho + 2 * (r * dim + g * s);
+        const double* t = by_pattern + f.segment_pattern[g] * 4 * s;
+        for (uint64_t u = 0; u < s; ++u) {
+          const double xr = x[2 * u], xi = x[2 * u + 1], fr = t[2 * u], fi = t[2 * s + 2 * u];
+          x[2 * u] = xr * fr - xi * fi;
+          x[2 * u + 1] = xr * fi + xi * fr;
+        }
       }
     }
-  }
+  });
 }
 
 void scale_rows(double* rho, const RowFactors& f) {

@@ -1,5 +1,7 @@
-// AVX2 path of the diagonal kernel's row-order pass.
+// AVX2 path of the diagonal kernel's row-order pass, its rows split over
+// the threads of the split policy.
 #include "common/simd_avx2.hpp"
+#include "common/split_work.hpp"
 #include "density/diagonal_rows.hpp"
 
 #if NIMBIC_X86_SIMD
@@ -10,9 +12,9 @@ namespace {
 
 // Two entries per register: addsub(x * [fr, fr], swap(x) * [fi, fi]) is
 // (xr*fr - xi*fi, xi*fr + xr*fi).
-NIMBIC_AVX2 void scale_rows_body(double* rho, const RowFactors& f) {
+NIMBIC_AVX2 void scale_rows_between(double* rho, const RowFactors& f, uint64_t begin, uint64_t end) {
   const uint64_t dim = uint64_t(1) << f.num_qubits, d = f.d, s = f.segment;
-  for (uint64_t r = 0; r < dim; ++r) {
+  for (uint64_t r = begin; r < end; ++r) {
     const double* by_pattern = &f.table[f.row_pattern[r] * d * 4 * s];
     for (uint64_t g = 0; g < dim / s; ++g) {
       double* x = rho + 2 * (r * dim + g * s);
@@ -30,7 +32,8 @@ NIMBIC_AVX2 void scale_rows_body(double* rho, const RowFactors& f) {
 
 bool scale_rows_avx2(double* rho, const RowFactors& f) {
   if (!cpu_has_avx2()) return false;  // the segment holds 2, 4, 8 or 16 columns: whole registers
-  scale_rows_body(rho, f);
+  const uint64_t dim = uint64_t(1) << f.num_qubits;
+  split_work(dim, dim, 1, [&](unsigned, uint64_t begin, uint64_t end) { scale_rows_between(rho, f, begin, end); });
   return true;
 }
 

@@ -1,9 +1,11 @@
 #include "density/density_layout.hpp"
 
+#include <algorithm>
 #include <string>
 
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
+#include "common/split_work.hpp"
 
 namespace nimbic::density {
 
@@ -12,6 +14,13 @@ void check_density_matrix(std::span<const double> rho, int64_t num_qubits) {
   const int64_t expected = density_floats(num_qubits);
   if (len < expected) panic_get(len, len);
   if (len > expected) panic_get(expected, expected);
+}
+
+void zero_state_into(std::span<double> rho) {
+  split_work(rho.size(), 1, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+    std::fill(rho.begin() + ptrdiff_t(begin), rho.begin() + ptrdiff_t(end), 0.0);
+  });
+  rho[0] = 1.0;
 }
 
 void panic_get_wide(unsigned __int128 index, int64_t length) {

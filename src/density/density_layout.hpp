@@ -20,6 +20,10 @@ inline int64_t density_floats(int64_t num_qubits) {
 // the whole matrix.
 void check_density_matrix(std::span<const double> rho, int64_t num_qubits);
 
+// Every float 0.0, then float 0 1.0: |0...0><0...0| over a non-empty matrix.
+// The fill is split over threads.
+void zero_state_into(std::span<double> rho);
+
 // "array.get: index out of range (i,a.len):<index>, <length>" for an index
 // that may not fit in 64 signed bits.
 [[noreturn]] void panic_get_wide(unsigned __int128 index, int64_t length);

@@ -6,11 +6,17 @@
 #include "common/outcome_bits.hpp"
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
+#include "common/split_work.hpp"
 #include "density/density_layout.hpp"
+#include "density/group_range.hpp"
 
 namespace nimbic::density {
 
 namespace {
+
+// Split work of one diagonal read: each lies on its own cache line, far
+// from the last.
+constexpr uint64_t kDiagonalReadWork = 16;
 
 // Sum of the real parts of the diagonal entries with the outcome's pattern.
 double outcome_weight(const double* rho, const OutcomeBits& ob, int64_t num_qubits) {
@@ -39,9 +45,18 @@ std::vector<double> density_probabilities(std::span<const double> rho, std::span
   const unsigned __int128 first_missing = (len + stride - 1) / stride;
   if (first_missing < ((unsigned __int128)1 << n)) panic_get_wide(first_missing * stride, len);
 
+  // Each outcome sums its diagonal entries in increasing index order, as one
+  // pass over the diagonal would; the outcomes are split over threads.
   const uint64_t dim = uint64_t(1) << n;
-  const std::vector<uint64_t> outcome = target_patterns(targets, n);
-  for (uint64_t b = 0; b < dim; ++b) probs[outcome[b]] += rho[2 * b * (dim + 1)];
+  const std::vector<uint64_t> pattern = group_offsets(targets, n);
+  const uint64_t mask = pattern.back(), per_outcome = dim >> k;
+  split_work(pattern.size(), per_outcome * kDiagonalReadWork, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+    for (uint64_t o = begin; o < end; ++o) {
+      double p = 0.0;
+      for_each_group_base(mask, n, [&](uint64_t b) { p += rho[2 * (b | pattern[o]) * (dim + 1)]; });
+      probs[o] = p;
+    }
+  });
   return probs;
 }
 
@@ -79,13 +94,15 @@ std::vector<double> density_collapse(std::span<const double> rho, std::span<cons
   if (!ob.valid) return out;
   const double p = outcome_weight(rho.data(), ob, n);
   const double scale = p > 0 ? 1.0 / p : 0.0;
-  const uint64_t dim = uint64_t(1) << n;
-  for_each_group_base(ob.mask, n, [&](uint64_t x) {
-    const uint64_t r = x | ob.pattern;
-    for_each_group_base(ob.mask, n, [&](uint64_t y) {
-      const uint64_t at = 2 * (r * dim + (y | ob.pattern));
-      out[at] = rho[at] * scale;
-      out[at + 1] = rho[at + 1] * scale;
+  const uint64_t dim = uint64_t(1) << n, rows = group_base_count(ob.mask, n);
+  split_work(rows, rows, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+    for_each_group_base_between(ob.mask, n, begin, end, [&](uint64_t x) {
+      const uint64_t r = x | ob.pattern;
+      for_each_group_base(ob.mask, n, [&](uint64_t y) {
+        const uint64_t at = 2 * (r * dim + (y | ob.pattern));
+        out[at] = rho[at] * scale;
+        out[at + 1] = rho[at + 1] * scale;
+      });
     });
   });
   return out;
@@ -98,18 +115,20 @@ void collapse_density_in_place(std::span<double> rho, std::span<const int64_t> t
   const double p = ob.valid ? outcome_weight(rho.data(), ob, n) : 0.0;
   const double scale = p > 0 ? 1.0 / p : 0.0;
   const uint64_t dim = uint64_t(1) << n;
-  for (uint64_t r = 0; r < dim; ++r) {
-    double* row = rho.data() + 2 * r * dim;
-    if (!ob.valid || (r & ob.mask) != ob.pattern) {
-      std::fill(row, row + 2 * dim, 0.0);
-      continue;
+  split_work(dim, dim, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+    for (uint64_t r = begin; r < end; ++r) {
+      double* row = rho.data() + 2 * r * dim;
+      if (!ob.valid || (r & ob.mask) != ob.pattern) {
+        std::fill(row, row + 2 * dim, 0.0);
+        continue;
+      }
+      for (uint64_t c = 0; c < dim; ++c) {
+        const bool keep = (c & ob.mask) == ob.pattern;
+        row[2 * c] = keep ? row[2 * c] * scale : 0.0;
+        row[2 * c + 1] = keep ? row[2 * c + 1] * scale : 0.0;
+      }
     }
-    for (uint64_t c = 0; c < dim; ++c) {
-      const bool keep = (c & ob.mask) == ob.pattern;
-      row[2 * c] = keep ? row[2 * c] * scale : 0.0;
-      row[2 * c + 1] = keep ? row[2 * c + 1] * scale : 0.0;
-    }
-  }
+  });
 }
 
 }  // namespace nimbic::density

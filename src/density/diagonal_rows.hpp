@@ -28,7 +28,8 @@ struct RowFactors {
 RowFactors row_factors(std::span<const double> factors, std::span<const int64_t> targets, int64_t num_qubits);
 
 // Every product is (xr*fr - xi*fi, xr*fi + xi*fr); both paths give the same
-// bits. The AVX2 path returns false, having done nothing, without AVX2.
+// bits and split the rows over threads. The AVX2 path returns false, having
+// done nothing, without AVX2.
 void scale_rows(double* rho, const RowFactors& f);
 void scale_rows_scalar(double* rho, const RowFactors& f);
 bool scale_rows_avx2(double* rho, const RowFactors& f);

@@ -65,9 +65,7 @@ void NativeDensity::apply_channel(NativeDensity& self, std::span<const double> o
 
 void NativeDensity::reset(NativeDensity& self) {
   const auto rho = self.rho.f64();
-  if (rho.empty()) return;
-  std::fill(rho.begin(), rho.end(), 0.0);
-  rho[0] = 1.0;
+  if (!rho.empty()) zero_state_into(rho);
 }
 
 void NativeDensity::set_zero_state(NativeDensity& self) {

@@ -6,7 +6,9 @@
 #include "common/memory.hpp"
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
+#include "common/split_work.hpp"
 #include "density/density_layout.hpp"
+#include "density/group_range.hpp"
 
 namespace nimbic::density {
 
@@ -42,11 +44,13 @@ void check_sandwich_reads(std::span<const double> a, std::span<const double> u, 
 }  // namespace
 
 void outer_product_into(double* out, const double* amps, uint64_t g) {
-  for (uint64_t i = 0; i < g; ++i)
-    for (uint64_t j = 0; j < g; ++j) {
-      out[2 * (i * g + j)] = amps[2 * i] * amps[2 * j] + amps[2 * i + 1] * amps[2 * j + 1];
-      out[2 * (i * g + j) + 1] = amps[2 * j] * amps[2 * i + 1] - amps[2 * j + 1] * amps[2 * i];
-    }
+  split_work(g, g, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+    for (uint64_t i = begin; i < end; ++i)
+      for (uint64_t j = 0; j < g; ++j) {
+        out[2 * (i * g + j)] = amps[2 * i] * amps[2 * j] + amps[2 * i + 1] * amps[2 * j + 1];
+        out[2 * (i * g + j) + 1] = amps[2 * j] * amps[2 * i + 1] - amps[2 * j + 1] * amps[2 * i];
+      }
+  });
 }
 
 std::vector<double> state_to_density(std::span<const double> state) {
@@ -63,28 +67,34 @@ std::vector<double> sandwich(std::span<const double> a, std::span<const double> 
   const size_t d = size_t(dim);
   check_allocatable(Count(floats) * 8);  // T = U A, besides the result
   std::vector<double> t(floats, 0.0), r = zero_floats(Count(floats));
-  for (size_t i = 0; i < d; ++i)  // T = U A
-    for (size_t k = 0; k < d; ++k) {
-      const double xr = u[2 * (i * d + k)], xi = u[2 * (i * d + k) + 1];
-      if (xr == 0.0 && xi == 0.0) continue;
-      double* row = &t[2 * i * d];
-      const double* ak = &a[2 * k * d];
-      for (size_t j = 0; j < d; ++j) {
-        row[2 * j] += xr * ak[2 * j] - xi * ak[2 * j + 1];
-        row[2 * j + 1] += xr * ak[2 * j + 1] + xi * ak[2 * j];
+  // Each row of T, then of R, is one work item: rows are split over threads.
+  const uint64_t row_work = uint64_t(d) * d;
+  split_work(d, row_work, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+    for (size_t i = begin; i < end; ++i)  // T = U A
+      for (size_t k = 0; k < d; ++k) {
+        const double xr = u[2 * (i * d + k)], xi = u[2 * (i * d + k) + 1];
+        if (xr == 0.0 && xi == 0.0) continue;
+        double* row = &t[2 * i * d];
+        const double* ak = &a[2 * k * d];
+        for (size_t j = 0; j < d; ++j) {
+          row[2 * j] += xr * ak[2 * j] - xi * ak[2 * j + 1];
+          row[2 * j + 1] += xr * ak[2 * j + 1] + xi * ak[2 * j];
+        }
       }
-    }
-  for (size_t i = 0; i < d; ++i)  // R = T U^dagger
-    for (size_t k = 0; k < d; ++k) {
-      const double yr = t[2 * (i * d + k)], yi = t[2 * (i * d + k) + 1];
-      if (yr == 0.0 && yi == 0.0) continue;
-      double* row = &r[2 * i * d];
-      for (size_t j = 0; j < d; ++j) {
-        const double wr = u[2 * (j * d + k)], wi = u[2 * (j * d + k) + 1];
-        row[2 * j] += yr * wr + yi * wi;
-        row[2 * j + 1] += yi * wr - yr * wi;
+  });
+  split_work(d, row_work, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+    for (size_t i = begin; i < end; ++i)  // R = T U^dagger
+      for (size_t k = 0; k < d; ++k) {
+        const double yr = t[2 * (i * d + k)], yi = t[2 * (i * d + k) + 1];
+        if (yr == 0.0 && yi == 0.0) continue;
+        double* row = &r[2 * i * d];
+        for (size_t j = 0; j < d; ++j) {
+          const double wr = u[2 * (j * d + k)], wi = u[2 * (j * d + k) + 1];
+          row[2 * j] += yr * wr + yi * wi;
+          row[2 * j + 1] += yi * wr - yr * wi;
+        }
       }
-    }
+  });
   return r;
 }
 
@@ -103,7 +113,9 @@ std::vector<double> channel(std::span<const double> rho, std::span<const double>
   std::vector<double> out = zero_floats(s);
   for (int64_t k = 0; k < num_ops; ++k) {
     const std::vector<double> term = sandwich(rho, ops.subspan(size_t(k * s), size_t(s)), dim);
-    for (int64_t i = 0; i < s; ++i) out[size_t(i)] += term[size_t(i)];
+    split_work(uint64_t(s), 1, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+      for (uint64_t i = begin; i < end; ++i) out[i] += term[i];
+    });
   }
   return out;
 }
@@ -128,14 +140,17 @@ std::vector<double> embed_operator(std::span<const double> op, int64_t op_dim, s
       }
   std::vector<double> out = zero_floats(floats);
   const std::vector<uint64_t> offsets = group_offsets(targets, n);
-  const uint64_t dim = uint64_t(1) << n;
-  for_each_group_base(offsets.back(), n, [&](uint64_t l) {
-    for (int64_t c = 0; c < d; ++c)
-      for (int64_t r = 0; r < d; ++r) {
-        const uint64_t at = 2 * ((l | offsets[size_t(r)]) * dim + (l | offsets[size_t(c)]));
-        out[at] = op[size_t(2 * (r * d + c))];
-        out[at + 1] = op[size_t(2 * (r * d + c) + 1)];
-      }
+  const uint64_t dim = uint64_t(1) << n, mask = offsets.back();
+  // Each group base writes its own rows; the bases are split over threads.
+  split_work(group_base_count(mask, n), uint64_t(d) * uint64_t(d), 1, [&](unsigned, uint64_t begin, uint64_t end) {
+    for_each_group_base_between(mask, n, begin, end, [&](uint64_t l) {
+      for (int64_t c = 0; c < d; ++c)
+        for (int64_t r = 0; r < d; ++r) {
+          const uint64_t at = 2 * ((l | offsets[size_t(r)]) * dim + (l | offsets[size_t(c)]));
+          out[at] = op[size_t(2 * (r * d + c))];
+          out[at + 1] = op[size_t(2 * (r * d + c) + 1)];
+        }
+    });
   });
   return out;
 }

@@ -31,9 +31,9 @@ std::vector<double> dagger(std::span<const double> a, int64_t dim) {
 std::vector<double> kron(std::span<const double> a, int64_t a_dim, std::span<const double> b, int64_t b_dim) {
   if (a_dim < 1 || b_dim < 1) return {};
   // a(0, 0) is read first, then all of b, then the rest of a.
-  require_floats(a.size(), 2);
-  require_floats(b.size(), complex_matrix_floats(b_dim));
-  require_floats(a.size(), complex_matrix_floats(a_dim));
+  require_length(a.size(), 2);
+  require_length(b.size(), complex_matrix_floats(b_dim));
+  require_length(a.size(), complex_matrix_floats(a_dim));
   const Count total = Count(a_dim) * b_dim;
   std::vector<double> out = zero_floats(2 * total * total);
   const size_t p = size_t(a_dim), q = size_t(b_dim);
@@ -62,7 +62,7 @@ void check_matmul_inputs(std::span<const double> a, std::span<const double> b, i
   const Count floats = complex_matrix_floats(dim);
   const int64_t la = int64_t(a.size()), lb = int64_t(b.size());
   if (Count(lb) >= floats) {
-    require_floats(a.size(), floats);
+    require_length(a.size(), floats);
     return;
   }
   const int64_t complete_rows = int64_t(Count(lb) / (Count(2) * dim));  // rows of b fully present
@@ -75,7 +75,7 @@ void check_matmul_inputs(std::span<const double> a, std::span<const double> b, i
     const Count row_start = Count(2) * k * dim;
     panic_get(lb < row_start ? int64_t(row_start < INT64_MAX ? row_start : INT64_MAX) : lb, lb);
   }
-  require_floats(a.size(), floats);
+  require_length(a.size(), floats);
 }
 
 }  // namespace

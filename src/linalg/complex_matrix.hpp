@@ -12,7 +12,6 @@ namespace nimbic::linalg {
 
 // 2*d*d floats with 1.0 on the diagonal (no ones for d <= 0).
 std::vector<double> complex_identity(int64_t dim);
-inline std::vector<double> complex_identity_flat(int64_t dim) { return complex_identity(dim); }
 
 // Conjugate transpose; the imaginary part is negated by flipping its sign
 // bit, so a zero imaginary part becomes -0.0.

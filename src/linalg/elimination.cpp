@@ -56,7 +56,7 @@ inline bool is_exact_zero(Cx v) { return v.re == 0.0 && v.im == 0.0; }
 // A private copy of the first 2n^2 floats of the input.
 std::vector<double> working_copy(std::span<const double> matrix, int64_t n) {
   const Count floats = complex_matrix_floats(n);
-  require_floats(matrix.size(), floats);
+  require_length(matrix.size(), floats);
   return std::vector<double>(matrix.begin(), matrix.begin() + ptrdiff_t(floats));
 }
 

@@ -47,7 +47,7 @@ double quadratic_form(const double* q, std::span<const double> m, size_t n, size
 std::vector<double> jacobi_eig(std::span<const double> matrix, int64_t n) {
   if (n < 1) return {};
   const Count entries = Count(n) * n;
-  require_floats(matrix.size(), entries);
+  require_length(matrix.size(), entries);
   check_allocatable(Count(n) * (n + 1) * 8 + entries * 8);
   const size_t m = size_t(n);
   std::vector<double> a(matrix.begin(), matrix.begin() + ptrdiff_t(entries));
@@ -84,8 +84,8 @@ std::vector<double> simultaneous_diag(std::span<const double> real, std::span<co
   // With no index there is no first sorted index to open a cluster with.
   if (n < 1) panic_get(0, 0);
   const Count entries = Count(n) * n;
-  require_floats(real.size(), entries);
-  require_floats(imag.size(), entries);
+  require_length(real.size(), entries);
+  require_length(imag.size(), entries);
   const size_t m = size_t(n);
   const std::vector<double> eig = jacobi_eig(real, n);
   std::vector<double> q(eig.begin() + ptrdiff_t(m), eig.end());

@@ -9,7 +9,7 @@
 namespace nimbic::linalg {
 
 std::vector<double> normalize_det2(std::span<const double> m) {
-  require_floats(m.size(), 8);
+  require_length(m.size(), 8);
   std::vector<double> out(m.begin(), m.begin() + 8);
   const std::vector<double> det = matrix_det(out, 2);
   const double r = std::sqrt(det[0] * det[0] + det[1] * det[1]);
@@ -27,7 +27,7 @@ std::vector<double> normalize_det2(std::span<const double> m) {
 }
 
 std::vector<double> kron_factor(std::span<const double> matrix) {
-  require_floats(matrix.size(), 32);
+  require_length(matrix.size(), 32);
   // Pivot: the first entry of largest squared modulus.
   size_t pivot = 0;
   double best = -1.0;

@@ -20,12 +20,6 @@ inline Count complex_matrix_floats(int64_t d) {
   return Count(2) * d * d;
 }
 
-// An input read from float 0 upwards must hold `needed` floats; the first
-// missing index is then its length.
-inline void require_floats(size_t length, Count needed) {
-  if (Count(length) < needed) panic_get(int64_t(length), int64_t(length));
-}
-
 // First index >= length read by a scan of a d-by-d flat complex matrix by
 // columns (column outer, row inner; real then imaginary part). Only for
 // length < 2*d*d.

@@ -40,84 +40,35 @@ PyMethodDef* seal(std::vector<PyMethodDef>& table) {
 
 PyMethodDef* module_functions() {
   static std::vector<PyMethodDef> table = {
-      function<&stabilizer::clifford_run>(
-          "clifford_run", {"instructions", "num_qubits", "invert_mask", "repetitions", "seed"},
-          "clifford_run(instructions: Sequence[int], num_qubits: int, invert_mask: Sequence[int], "
-          "repetitions: int, seed: int) -> Sequence[int]"),
-      function<&stabilizer::clifford_tableau>(
-          "clifford_tableau", {"instructions", "num_qubits"},
-          "clifford_tableau(instructions: Sequence[int], num_qubits: int) -> Sequence[int]"),
-      function<&stabilizer::clifford_state_vector>(
-          "clifford_state_vector", {"tableau", "num_qubits"},
-          "clifford_state_vector(tableau: Sequence[int], num_qubits: int) -> Sequence[float]"),
-      function<&linalg::jacobi_eig>("jacobi_eig", {"matrix", "n"},
-                                    "jacobi_eig(matrix: Sequence[float], n: int) -> Sequence[float]"),
-      function<&linalg::simultaneous_diag>(
-          "simultaneous_diag", {"real", "imag", "n"},
-          "simultaneous_diag(real: Sequence[float], imag: Sequence[float], n: int) -> Sequence[float]"),
-      function<&linalg::matrix_det>("matrix_det", {"matrix", "n"},
-                                    "matrix_det(matrix: Sequence[float], n: int) -> Sequence[float]"),
-      function<&linalg::matrix_inverse>("matrix_inverse", {"matrix", "n"},
-                                        "matrix_inverse(matrix: Sequence[float], n: int) -> Sequence[float]"),
-      function<&linalg::solve3>("solve3", {"matrix", "rhs"},
-                                "solve3(matrix: Sequence[float], rhs: Sequence[float]) -> Sequence[float]"),
-      function<&linalg::kron_factor>("kron_factor", {"matrix"},
-                                     "kron_factor(matrix: Sequence[float]) -> Sequence[float]"),
-      function<&linalg::matmul>("matmul", {"a", "b", "dim"},
-                                "matmul(a: Sequence[float], b: Sequence[float], dim: int) -> Sequence[float]"),
-      function<&linalg::kron>(
-          "kron", {"a", "a_dim", "b", "b_dim"},
-          "kron(a: Sequence[float], a_dim: int, b: Sequence[float], b_dim: int) -> Sequence[float]"),
-      function<&statevector::apply_gate>(
-          "apply_gate", {"state", "gate", "num_qubits", "targets"},
-          "apply_gate(state: Sequence[float], gate: Sequence[float], num_qubits: int, targets: Sequence[int]) "
-          "-> Sequence[float]"),
-      function<&linalg::dagger>("dagger", {"a", "dim"}, "dagger(a: Sequence[float], dim: int) -> Sequence[float]"),
-      function<&linalg::add_scaled>(
-          "add_scaled", {"a", "b", "dim", "scale"},
-          "add_scaled(a: Sequence[float], b: Sequence[float], dim: int, scale: float) -> Sequence[float]"),
-      function<&linalg::matvec>(
-          "matvec", {"matrix", "vector", "dim"},
-          "matvec(matrix: Sequence[float], vector: Sequence[float], dim: int) -> Sequence[float]"),
-      function<&density::state_to_density>("state_to_density", {"state"},
-                                           "state_to_density(state: Sequence[float]) -> Sequence[float]"),
-      function<&density::sandwich>("sandwich", {"a", "u", "dim"},
-                                   "sandwich(a: Sequence[float], u: Sequence[float], dim: int) -> Sequence[float]"),
-      function<&density::channel>(
-          "channel", {"rho", "ops", "num_ops", "dim"},
-          "channel(rho: Sequence[float], ops: Sequence[float], num_ops: int, dim: int) -> Sequence[float]"),
-      function<&density::embed_operator>(
-          "embed_operator", {"operator", "op_dim", "targets", "num_qubits"},
-          "embed_operator(operator: Sequence[float], op_dim: int, targets: Sequence[int], num_qubits: int) -> "
-          "Sequence[float]"),
-      function<&statevector::state_probabilities>(
-          "state_probabilities", {"state", "targets", "num_qubits"},
-          "state_probabilities(state: Sequence[float], targets: Sequence[int], num_qubits: int) -> "
-          "Sequence[float]"),
-      function<&statevector::collapse_state>(
-          "collapse_state", {"state", "targets", "outcome", "num_qubits"},
-          "collapse_state(state: Sequence[float], targets: Sequence[int], outcome: int, num_qubits: int) -> "
-          "Sequence[float]"),
-      function<&density::density_probabilities>(
-          "density_probabilities", {"rho", "targets", "num_qubits"},
-          "density_probabilities(rho: Sequence[float], targets: Sequence[int], num_qubits: int) -> "
-          "Sequence[float]"),
-      function<&density::density_collapse>(
-          "density_collapse", {"rho", "targets", "outcome", "num_qubits"},
-          "density_collapse(rho: Sequence[float], targets: Sequence[int], outcome: int, num_qubits: int) -> "
-          "Sequence[float]"),
-      function<&linalg::pauli_expansion>(
-          "pauli_expansion", {"matrix", "num_qubits"},
-          "pauli_expansion(matrix: Sequence[float], num_qubits: int) -> Sequence[float]"),
-      function<&sample_outcome>("sample_outcome", {"probabilities", "u"},
-                                "sample_outcome(probabilities: Sequence[float], u: float) -> int"),
-      function<&linalg::is_identity_matrix>(
-          "is_identity_matrix", {"matrix", "dim", "atol"},
-          "is_identity_matrix(matrix: Sequence[float], dim: int, atol: float) -> int"),
-      function<&linalg::matrix_allclose>(
-          "matrix_allclose", {"a", "b", "dim", "atol"},
-          "matrix_allclose(a: Sequence[float], b: Sequence[float], dim: int, atol: float) -> int"),
-      function<&version>("version", {}, "version() -> str"),
+      function<&stabilizer::clifford_run>("clifford_run",
+                                          {"instructions", "num_qubits", "invert_mask", "repetitions", "seed"}),
+      function<&stabilizer::clifford_tableau>("clifford_tableau", {"instructions", "num_qubits"}),
+      function<&stabilizer::clifford_state_vector>("clifford_state_vector", {"tableau", "num_qubits"}),
+      function<&linalg::jacobi_eig>("jacobi_eig", {"matrix", "n"}),
+      function<&linalg::simultaneous_diag>("simultaneous_diag", {"real", "imag", "n"}),
+      function<&linalg::matrix_det>("matrix_det", {"matrix", "n"}),
+      function<&linalg::matrix_inverse>("matrix_inverse", {"matrix", "n"}),
+      function<&linalg::solve3>("solve3", {"matrix", "rhs"}),
+      function<&linalg::kron_factor>("kron_factor", {"matrix"}),
+      function<&linalg::matmul>("matmul", {"a", "b", "dim"}),
+      function<&linalg::kron>("kron", {"a", "a_dim", "b", "b_dim"}),
+      function<&statevector::apply_gate>("apply_gate", {"state", "gate", "num_qubits", "targets"}),
+      function<&linalg::dagger>("dagger", {"a", "dim"}),
+      function<&linalg::add_scaled>("add_scaled", {"a", "b", "dim", "scale"}),
+      function<&linalg::matvec>("matvec", {"matrix", "vector", "dim"}),
+      function<&density::state_to_density>("state_to_density", {"state"}),
+      function<&density::sandwich>("sandwich", {"a", "u", "dim"}),
+      function<&density::channel>("channel", {"rho", "ops", "num_ops", "dim"}),
+      function<&density::embed_operator>("embed_operator", {"operator", "op_dim", "targets", "num_qubits"}),
+      function<&statevector::state_probabilities>("state_probabilities", {"state", "targets", "num_qubits"}),
+      function<&statevector::collapse_state>("collapse_state", {"state", "targets", "outcome", "num_qubits"}),
+      function<&density::density_probabilities>("density_probabilities", {"rho", "targets", "num_qubits"}),
+      function<&density::density_collapse>("density_collapse", {"rho", "targets", "outcome", "num_qubits"}),
+      function<&linalg::pauli_expansion>("pauli_expansion", {"matrix", "num_qubits"}),
+      function<&sample_outcome>("sample_outcome", {"probabilities", "u"}),
+      function<&linalg::is_identity_matrix>("is_identity_matrix", {"matrix", "dim", "atol"}),
+      function<&linalg::matrix_allclose>("matrix_allclose", {"a", "b", "dim", "atol"}),
+      function<&version>("version", {}),
   };
   static PyMethodDef* sealed_table = seal(table);
   return sealed_table;

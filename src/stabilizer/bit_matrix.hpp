@@ -1,5 +1,5 @@
 // Small bit-level helpers of the packed tableau: a 64 x 64 bit transpose,
-// the spreading of 8 bits into 8 bytes of 0/1, and parity.
+// the spreading of 8 bits into 8 bytes of 0/1, population count and parity.
 #pragma once
 
 #include <array>
@@ -47,6 +47,15 @@ inline void spread_bits(uint64_t bits, int64_t count, uint8_t* dst, const uint8_
   for (; c < count; ++c) dst[c] = uint8_t(((bits >> c) & 1) ^ (offsets != nullptr ? offsets[c] : 0));
 }
 
-inline uint64_t parity(uint64_t v) { return uint64_t(__builtin_popcountll(v) & 1); }
+// Set bits, without relying on a population-count instruction (the
+// baseline x86-64 has none, and the builtin then calls a library routine).
+inline int popcount(uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555ull;
+  v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return int((v * 0x0101010101010101ull) >> 56);
+}
+
+inline int parity(uint64_t v) { return __builtin_parityll(v); }
 
 }  // namespace nimbic::stabilizer

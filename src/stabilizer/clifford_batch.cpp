@@ -38,20 +38,20 @@ void check_new_tableau(int64_t n) {
 
 IntList clifford_tableau(std::span<const int64_t> instructions, int64_t n) {
   check_new_tableau(n);
-  PackedTableau t(n);
+  OwnedPackedTableau t(n);
   const int64_t count = instruction_count(instructions);
   for (int64_t i = 0; i < count; ++i) {
     const int64_t code = instructions[size_t(3 * i)];
     if (n == 0 || !is_gate(code)) continue;
     const int64_t a = instructions[size_t(3 * i + 1)], b = instructions[size_t(3 * i + 2)];
     check_instruction(code, a, b, n, false);
-    t.apply(code, a, b);
+    t->apply(code, a, b);
   }
   const int64_t entries = flat_entries(n);
   IntList out;
   check_result(entries, 1, kSmallIntListItemBytes);
   out.small.assign(size_t(entries), 0);
-  t.write_flat(out.small.data());
+  t->write_flat(out.small.data());
   return out;
 }
 

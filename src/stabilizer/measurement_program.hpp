@@ -4,7 +4,8 @@
 // affine function over GF(2) of the random outcomes drawn so far. One
 // symbolic pass therefore records, for each measurement, which earlier
 // random outcomes its result is the parity of, plus a constant; a random
-// measurement introduces a new variable, its own outcome.
+// measurement introduces a new variable, its own outcome. The pass runs on
+// the inverse tableau, where a determined outcome is the sign of one row.
 #pragma once
 
 #include <cstdint>

@@ -1,10 +1,91 @@
 #include "stabilizer/native_tableau.hpp"
 
+#include <algorithm>
+
 #include "common/memory.hpp"
 #include "common/panic.hpp"
+#include "stabilizer/instruction_stream.hpp"
+#include "stabilizer/inverse_tableau.hpp"
+#include "stabilizer/packed_tableau.hpp"
 #include "stabilizer/state_vector.hpp"
 
 namespace nimbic::stabilizer {
+
+namespace {
+
+// The count the buffers were built for: they hold n*(2n+1), n*(2n+1) and
+// 2n+1 entries (no entries for a negative count).
+int64_t built_count(const NativeTableau& self) { return self.r.length >= 1 ? (self.r.length - 1) / 2 : -1; }
+
+// Below this many qubits the plain layout serves: every operation on it
+// costs little more than the call, and its random measurements are cheaper
+// than on the working form, which has two tableaux to update.
+constexpr int64_t kWorkingFormFrom = 16;
+
+// Whether the object uses a working form: from kWorkingFormFrom qubits on,
+// when it fits in the buffers (the packed tableau in `x`, its inverse in
+// `z`, both sets of signs and the scratch row's qubit and sign in `r`; it
+// does from 2 qubits on).
+bool uses_working_form(int64_t n) {
+  if (n < kWorkingFormFrom) return false;
+  const int64_t entries = n * (2 * n + 1);
+  return PackedTableau::column_words_for(n) <= entries && InverseTableau::row_storage_for(n) <= entries &&
+         2 * PackedTableau::half_words_for(n) + InverseTableau::sign_storage_for(n) + 1 <= 2 * n + 1;
+}
+
+struct WorkingForm {
+  PackedTableau tableau;
+  InverseTableau inverse;
+  int64_t& scratch;  // -1: the scratch row is zero; 2a + s: it is Z_a with sign s
+};
+
+WorkingForm working_form(NativeTableau& self, int64_t n) {
+  auto* r = static_cast<uint64_t*>(self.r.data);
+  const int64_t sign_words = 2 * PackedTableau::half_words_for(n);
+  return {PackedTableau(n, static_cast<uint64_t*>(self.x.data), r),
+          InverseTableau(n, static_cast<uint64_t*>(self.z.data), r + sign_words), self.r.i64()[size_t(2 * n)]};
+}
+
+void start_working_form(NativeTableau& self, int64_t n) {
+  WorkingForm w = working_form(self, n);
+  w.tableau.set_zero_state();
+  w.inverse.set_identity();
+  w.scratch = -1;
+  self.x.flags |= NativeTableau::kWorkingForm;
+}
+
+// Writes the plain layout of the working form into the buffers and drops
+// the working form.
+void write_plain_layout(NativeTableau& self) {
+  const int64_t n = built_count(self);
+  const WorkingForm w = working_form(self, n);
+  const int64_t columns = PackedTableau::column_words_for(n), sign_words = w.tableau.words();
+  std::vector<uint64_t> saved(size_t(columns + sign_words));
+  std::copy_n(w.tableau.x(0), columns, saved.begin());
+  std::copy_n(w.tableau.r(), sign_words, saved.begin() + columns);
+  const int64_t scratch = w.scratch;
+  int64_t *x = self.x.i64().data(), *z = self.z.i64().data(), *r = self.r.i64().data();
+  PackedTableau(n, saved.data(), saved.data() + columns).write_plain(x, z, r);
+  std::fill_n(x + 2 * n * n, n, 0);
+  std::fill_n(z + 2 * n * n, n, 0);
+  r[2 * n] = 0;
+  if (scratch >= 0) {
+    z[2 * n * n + scratch / 2] = 1;
+    r[2 * n] = scratch % 2;
+  }
+  self.x.flags &= ~NativeTableau::kWorkingForm;
+}
+
+// Every method starts here: after `num_qubits` was reassigned, the buffers
+// are read with the new count, so they must hold the plain layout.
+bool use_working_form(NativeTableau& self) {
+  if (!self.holds_working_form()) return false;
+  if (self.num_qubits == built_count(self)) return true;
+  write_plain_layout(self);
+  return false;
+}
+
+}  // namespace
 
 NativeTableau new_native_tableau(int64_t num_qubits) {
   NativeTableau record;
@@ -26,48 +107,90 @@ NativeTableau new_native_tableau(int64_t num_qubits) {
 }
 
 void NativeTableau::reset(NativeTableau& self) {
-  if (holds_rows(self.view()))
-    reset_unchecked(self.view());
-  else
-    reset_checked(self.view());
+  const int64_t n = built_count(self);
+  if (self.num_qubits == n && uses_working_form(n)) {
+    start_working_form(self, n);
+    return;
+  }
+  use_working_form(self);
+  reset_plain(self.view());
 }
 
 void NativeTableau::apply(NativeTableau& self, int64_t code, int64_t a, int64_t b) {
   const int64_t n = self.num_qubits;
-  if (n <= 0 || !is_gate(code)) return;
-  // Operands in the order the update first reads them (CZ starts with a
-  // Hadamard on its target). A negative operand keeps the index error of
-  // the first access it reaches; one of n or more is out of range.
-  const int64_t first = code == instr_cz ? b : a, second = code == instr_cz ? a : b;
-  bool negative = first < 0;
-  if (!negative) {
-    if (first >= n) panic_qubit_range(first, n);
+  if (use_working_form(self)) {
+    if (!is_gate(code)) return;
+    check_instruction(code, a, b, n, false);
+    WorkingForm w = working_form(self, n);
+    // The columns and rows of a large register are rarely in cache: ask for
+    // all of them at once rather than one stream after another.
+    w.tableau.prefetch(a);
+    w.inverse.prefetch(a);
     if (is_two_qubit(code)) {
-      negative = second < 0;
-      if (!negative && second >= n) panic_qubit_range(second, n);
-      if (!negative && a == b) panic_qubit_duplicate(a);
+      w.tableau.prefetch(b);
+      w.inverse.prefetch(b);
     }
+    w.tableau.apply(code, a, b);
+    w.inverse.apply(code, a, b);
+    return;
   }
-  if (!negative && holds_rows(self.view()))
-    apply_unchecked(self.view(), code, a, b);
-  else
-    apply_checked(self.view(), code, a, b);
+  apply_plain(self.view(), code, a, b);
 }
 
-int64_t NativeTableau::measure(NativeTableau& self, int64_t a, double u) {
+namespace {
+
+// A measurement on the working form. Kept out of line: its scratch space
+// would otherwise enlarge the frame of every measurement on the plain layout.
+[[gnu::noinline]] int64_t measure_working_form(NativeTableau& self, int64_t a, double u) {
   const int64_t n = self.num_qubits;
-  if (n >= 1 && a >= n) panic_qubit_range(a, n);
-  if (n >= 1 && a >= 0 && holds_rows(self.view())) return measure_unchecked(self.view(), a, u);
-  return measure_checked(self.view(), a, u);
+  check_instruction(instr_measure, a, 0, n, true);
+  WorkingForm w = working_form(self, n);
+  const int64_t pivot = w.inverse.random_pivot(a);
+  if (pivot < 0) {  // determined: the scratch row becomes the product, +-Z_a
+    const int64_t outcome = int64_t(w.inverse.sign(n + a));
+    w.scratch = 2 * a + outcome;
+    return outcome;
+  }
+  const uint64_t outcome = u < 0.5 ? 0 : 1;  // NaN gives 1
+  // Scratch for both updates, taken before either changes anything.
+  const int64_t tableau_scratch = 3 * w.tableau.words(), inverse_scratch = InverseTableau::measure_scratch_for(n);
+  const int64_t words = tableau_scratch + inverse_scratch + n;
+  uint64_t local[512];
+  std::vector<uint64_t> heap;
+  if (words > 512) heap.resize(size_t(words));
+  uint64_t* scratch = words > 512 ? heap.data() : local;
+  auto* qubits = reinterpret_cast<int64_t*>(scratch + tableau_scratch + inverse_scratch);
+  const int64_t touched = w.tableau.measure_random(a, pivot, outcome, scratch, qubits);
+  w.inverse.measure_random(a, pivot, outcome, scratch + tableau_scratch, {qubits, size_t(touched)});
+  return int64_t(outcome);
+}
+
+}  // namespace
+
+int64_t NativeTableau::measure(NativeTableau& self, int64_t a, double u) {
+  if (use_working_form(self)) return measure_working_form(self, a, u);
+  return measure_plain(self.view(), a, u);
 }
 
 IntList NativeTableau::stabilizer_tableau(NativeTableau& self) {
-  const int64_t entries = flat_entries(self.num_qubits);
-  if (!holds_rows(self.view())) probe_to_flat(self.view());
+  const int64_t n = self.num_qubits;
+  const int64_t entries = flat_entries(n);
+  const bool working = use_working_form(self);
+  if (!working && !holds_rows(self.view())) probe_to_flat(self.view());
   IntList out;
   check_result(entries, 1, kSmallIntListItemBytes);
   out.small.assign(size_t(entries), 0);
-  if (self.num_qubits >= 0) to_flat_unchecked(self.view(), out.small);
+  if (working) {
+    const WorkingForm w = working_form(self, n);
+    w.tableau.write_flat(out.small.data());
+    if (w.scratch >= 0) {
+      uint8_t* row = out.small.data() + 2 * n * (2 * n + 1);
+      row[n + w.scratch / 2] = 1;
+      row[2 * n] = uint8_t(w.scratch % 2);
+    }
+  } else if (n >= 0) {
+    to_flat_unchecked(self.view(), out.small);
+  }
   return out;
 }
 

@@ -6,6 +6,7 @@
 #include "common/memory.hpp"
 #include "common/panic.hpp"
 #include "common/pauli_type.hpp"
+#include "common/split_work.hpp"
 #include "stabilizer/state_vector_rows.hpp"
 
 namespace nimbic::stabilizer {
@@ -69,21 +70,10 @@ struct ReducedGroup {
 // Requires commuting rows; false when they are dependent.
 bool reduce(std::vector<PauliString> gens, int n, ReducedGroup& out) {
   size_t next = 0;
-  auto eliminate = [&](uint64_t PauliString::* part, size_t from, int bit) {
-    const uint64_t m = uint64_t(1) << bit;
-    size_t p = next;
-    while (p < gens.size() && !(gens[p].*part & m)) ++p;
-    if (p == gens.size()) return false;
-    std::swap(gens[p], gens[next]);
-    for (size_t q = from; q < gens.size(); ++q)
-      if (q != next && (gens[q].*part & m)) gens[q] = multiply(gens[q], gens[next]);
-    ++next;
-    return true;
-  };
-  for (int bit = n - 1; bit >= 0; --bit) eliminate(&PauliString::x, 0, bit);
+  for (int bit = n - 1; bit >= 0; --bit) eliminate(gens, next, &PauliString::x, 0, bit);
   out.rank_x = next;
   for (int bit = n - 1; bit >= 0; --bit)
-    if (eliminate(&PauliString::z, out.rank_x, bit)) out.z_pivots.push_back(bit);
+    if (eliminate(gens, next, &PauliString::z, out.rank_x, bit)) out.z_pivots.push_back(bit);
   if (next != gens.size()) return false;
   out.gens = std::move(gens);
   return true;
@@ -120,8 +110,10 @@ std::vector<double> stabilizer_state(const ReducedGroup& g, int n) {
     for (size_t i = 0; i < j; ++i) mask |= uint64_t(parity(s.z & x_gens[i]->x)) << i;
     const unsigned base = s.phase + 2 * unsigned(parity(s.z & c));
     const uint64_t half = uint64_t(1) << j;
-    for (uint64_t t = 0; t < half; ++t)
-      phase[half + t] = uint8_t((phase[t] + base + 2 * unsigned(parity(mask & t))) & 3);
+    split_work(half, 1, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+      for (uint64_t t = begin; t < end; ++t)
+        phase[half + t] = uint8_t((phase[t] + base + 2 * unsigned(parity(mask & t))) & 3);
+    });
   }
 
   const double norm2 = std::ldexp(1.0, 2 * n - int(k));
@@ -134,12 +126,17 @@ std::vector<double> stabilizer_state(const ReducedGroup& g, int n) {
   for (size_t j = 0; j < k; ++j) flips[j] = (j ? flips[j - 1] : 0) ^ x_gens[j]->x;
   std::vector<double> out(size_t(2) << n, 0.0);
   double* o = out.data();
-  uint64_t point = c;
-  for (uint64_t t = 0; t < phase.size(); ++t) {
-    if (t != 0) point ^= flips[size_t(__builtin_ctzll(t))];
-    o[2 * point] = re_of[phase[t]];
-    o[2 * point + 1] = im_of[phase[t]];
-  }
+  // Every t writes its own point, so the points may be filled in parts.
+  split_work(phase.size(), 2, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+    uint64_t point = c;
+    for (size_t j = 0; j < k; ++j)
+      if (begin >> j & 1) point ^= x_gens[j]->x;
+    for (uint64_t t = begin; t < end; ++t) {
+      if (t != begin) point ^= flips[size_t(__builtin_ctzll(t))];
+      o[2 * point] = re_of[phase[t]];
+      o[2 * point + 1] = im_of[phase[t]];
+    }
+  });
   return out;
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/memory.hpp"
+#include "common/split_work.hpp"
 #include "stabilizer/state_vector_rows.hpp"
 
 namespace nimbic::stabilizer {
@@ -61,25 +62,11 @@ struct SpanBasis {
 SpanBasis span_basis(std::vector<PauliString> v, int n) {
   SpanBasis basis;
   size_t next = 0;
-  auto eliminate = [&](uint64_t PauliString::* part, size_t from, int bit) {
-    const uint64_t m = uint64_t(1) << bit;
-    size_t p = next;
-    while (p < v.size() && !(v[p].*part & m)) ++p;
-    if (p == v.size()) return false;
-    std::swap(v[p], v[next]);
-    for (size_t q = from; q < v.size(); ++q)
-      if (q != next && (v[q].*part & m)) {
-        v[q].x ^= v[next].x;
-        v[q].z ^= v[next].z;
-      }
-    ++next;
-    return true;
-  };
   for (int bit = n - 1; bit >= 0; --bit)
-    if (eliminate(&PauliString::x, 0, bit)) basis.x_pivots.push_back(bit);
+    if (eliminate(v, next, &PauliString::x, 0, bit)) basis.x_pivots.push_back(bit);
   // Z pivots are cleared from the x-type vectors too (their x parts stay).
   for (int bit = n - 1; bit >= 0; --bit)
-    if (eliminate(&PauliString::z, 0, bit)) basis.z_pivots.push_back(bit);
+    if (eliminate(v, next, &PauliString::z, 0, bit)) basis.z_pivots.push_back(bit);
   v.resize(next);
   basis.vectors = std::move(v);
   return basis;
@@ -113,35 +100,46 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
     const uint64_t w = basis.coordinates(g);
     if (w == 0) {  // g = +-I: (I + g) is 2I or 0
       const int64_t f = g.phase == 0 ? 2 : 0;
-      for (Gaussian& v : coef) v = {v.re * f, v.im * f};
+      split_work(count, 1, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+        for (uint64_t a = begin; a < end; ++a) coef[a] = {coef[a].re * f, coef[a].im * f};
+      });
       continue;
     }
+    // Each pair (a, a ^ w) is updated once, from its member without the top
+    // bit of w, so the indices may be split into parts.
     const uint64_t top = uint64_t(1) << (63 - __builtin_clzll(w));
-    for (uint64_t a = 0; a < count; ++a) {
-      if (a & top) continue;
-      const uint64_t b = a ^ w;
-      const Gaussian ca = coef[a], cb = coef[b];
-      const Gaussian from_b = rotate(cb, g.phase + 2 * unsigned(parity(z_of(b) & g.x)));
-      const Gaussian from_a = rotate(ca, g.phase + 2 * unsigned(parity(z_of(a) & g.x)));
-      coef[a] = {ca.re + from_b.re, ca.im + from_b.im};
-      coef[b] = {cb.re + from_a.re, cb.im + from_a.im};
-    }
+    split_work(count, 2, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+      for (uint64_t a = begin; a < end; ++a) {
+        if (a & top) continue;
+        const uint64_t b = a ^ w;
+        const Gaussian ca = coef[a], cb = coef[b];
+        const Gaussian from_b = rotate(cb, g.phase + 2 * unsigned(parity(z_of(b) & g.x)));
+        const Gaussian from_a = rotate(ca, g.phase + 2 * unsigned(parity(z_of(a) & g.x)));
+        coef[a] = {ca.re + from_b.re, ca.im + from_b.im};
+        coef[b] = {cb.re + from_a.re, cb.im + from_a.im};
+      }
+    });
   }
 
-  // F_t(sigma) for every t: Walsh-Hadamard transforms over h, in place.
-  for (uint64_t t = 0; t < t_count; ++t) {
-    Gaussian* f = &coef[t << r0];
-    for (uint64_t half = 1; half < h_count; half <<= 1)
-      for (uint64_t i = 0; i < h_count; i += 2 * half)
-        for (uint64_t j = i; j < i + half; ++j) {
-          const Gaussian u = f[j], v = f[j + half];
-          f[j] = {u.re + v.re, u.im + v.im};
-          f[j + half] = {u.re - v.re, u.im - v.im};
-        }
-  }
+  // F_t(sigma) for every t: Walsh-Hadamard transforms over h (the low r0
+  // bits of an index), in place, one butterfly stage at a time.
+  for (uint64_t half = 1; half < h_count; half <<= 1)
+    split_work(count, 1, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+      for (uint64_t j = begin; j < end; ++j) {
+        if (j & half) continue;
+        const Gaussian u = coef[j], v = coef[j + half];
+        coef[j] = {u.re + v.re, u.im + v.im};
+        coef[j + half] = {u.re - v.re, u.im - v.im};
+      }
+    });
   std::vector<uint8_t> nonzero(h_count, 0);
-  for (uint64_t a = 0; a < count; ++a)
-    if (coef[a].re != 0 || coef[a].im != 0) nonzero[a & (h_count - 1)] = 1;
+  split_work(h_count, t_count, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+    for (uint64_t sigma = begin; sigma < end; ++sigma)
+      for (uint64_t t = 0; t < t_count && !nonzero[sigma]; ++t) {
+        const Gaussian& v = coef[(t << r0) | sigma];
+        if (v.re != 0 || v.im != 0) nonzero[sigma] = 1;
+      }
+  });
 
   // The lowest c with sigma(c) = sigma is R(c_p(sigma)): c_p sets the pivot
   // bits of the Z-only vectors named by sigma (a solution, since they are
@@ -186,19 +184,23 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
   if (column == UINT64_MAX) return out;  // M = 0: no column passes the threshold
   uint64_t sigma = 0;
   for (size_t i = 0; i < r0; ++i) sigma |= uint64_t(parity(basis.vectors[r1 + i].z & column)) << i;
-  for (uint64_t t = 0; t < t_count; ++t) {
-    Gaussian v = coef[(t << r0) | sigma];
-    if (parity(zt[t] & column)) v = {-v.re, -v.im};
-    const uint64_t row = column ^ xt[t];
-    out[2 * row] = double(v.re);
-    out[2 * row + 1] = double(v.im);
-  }
+  split_work(t_count, 4, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+    for (uint64_t t = begin; t < end; ++t) {
+      Gaussian v = coef[(t << r0) | sigma];
+      if (parity(zt[t] & column)) v = {-v.re, -v.im};
+      const uint64_t row = column ^ xt[t];
+      out[2 * row] = double(v.re);
+      out[2 * row + 1] = double(v.im);
+    }
+  });
   // As the reference: the squared norm summed over rows in order, then one
   // reciprocal multiplied into every part.
   double norm2 = 0.0;
   for (uint64_t i = 0; i < dim; ++i) norm2 += out[2 * i] * out[2 * i] + out[2 * i + 1] * out[2 * i + 1];
   const double scale = 1.0 / std::sqrt(norm2);
-  for (double& x : out) x *= scale;
+  split_work(out.size(), 1, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+    for (uint64_t i = begin; i < end; ++i) out[i] *= scale;
+  });
   return out;
 }
 

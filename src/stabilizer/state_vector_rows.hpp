@@ -3,7 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <vector>
+
+#include "stabilizer/bit_matrix.hpp"
 
 namespace nimbic::stabilizer {
 
@@ -16,11 +19,25 @@ struct PauliString {
   unsigned phase = 0;
 };
 
-inline int parity(uint64_t v) { return __builtin_popcountll(v) & 1; }
-
 // a * b in the same form: Z^za X^xb = (-1)^|za & xb| X^xb Z^za.
 inline PauliString multiply(const PauliString& a, const PauliString& b) {
   return {a.x ^ b.x, a.z ^ b.z, (a.phase + b.phase + 2 * unsigned(parity(a.z & b.x))) & 3};
+}
+
+// One Gauss-Jordan step on the x or z parts (`part`) at `bit`: the first
+// string from `next` on with that bit set is moved to `next` and multiplies
+// every other string from `from` on that has the bit, and `next` advances.
+// False when no string from `next` on has the bit.
+inline bool eliminate(std::vector<PauliString>& v, size_t& next, uint64_t PauliString::* part, size_t from, int bit) {
+  const uint64_t m = uint64_t(1) << bit;
+  size_t p = next;
+  while (p < v.size() && !(v[p].*part & m)) ++p;
+  if (p == v.size()) return false;
+  std::swap(v[p], v[next]);
+  for (size_t q = from; q < v.size(); ++q)
+    if (q != next && (v[q].*part & m)) v[q] = multiply(v[q], v[next]);
+  ++next;
+  return true;
 }
 
 // The column of the reference product for tableaux whose stabilizer rows do

@@ -248,8 +248,7 @@ int64_t flat_entries(int64_t num_qubits) {
 }
 
 void apply_unchecked(Tableau t, int64_t code, int64_t a, int64_t b) { Rules<Direct>{t}.apply(code, a, b); }
-int64_t measure_unchecked(Tableau t, int64_t a, double u) { return Rules<Direct>{t}.measure(a, u); }
-void rowsum_unchecked(Tableau t, int64_t h, int64_t i) { Rules<Direct>{t}.rowsum(h, i); }
+[[gnu::flatten]] int64_t measure_unchecked(Tableau t, int64_t a, double u) { return Rules<Direct>{t}.measure(a, u); }
 void reset_unchecked(Tableau t) { Rules<Direct>{t}.reset(); }
 void to_flat_unchecked(Tableau t, std::span<uint8_t> out) { Rules<Direct>{t}.to_flat(out.data()); }
 
@@ -269,5 +268,40 @@ void reset_checked(Tableau t) {
 }
 
 void probe_to_flat(Tableau t) { Rules<Probe>{t}.to_flat(nullptr); }
+
+void reset_plain(Tableau t) {
+  if (holds_rows(t))
+    reset_unchecked(t);
+  else
+    reset_checked(t);
+}
+
+void apply_plain(Tableau t, int64_t code, int64_t a, int64_t b) {
+  const int64_t n = t.num_qubits;
+  if (n <= 0 || !is_gate(code)) return;
+  // Operands in the order the update first reads them (CZ starts with a
+  // Hadamard on its target).
+  const int64_t first = code == instr_cz ? b : a, second = code == instr_cz ? a : b;
+  bool negative = first < 0;
+  if (!negative) {
+    if (first >= n) panic_qubit_range(first, n);
+    if (is_two_qubit(code)) {
+      negative = second < 0;
+      if (!negative && second >= n) panic_qubit_range(second, n);
+      if (!negative && a == b) panic_qubit_duplicate(a);
+    }
+  }
+  if (!negative && holds_rows(t))
+    apply_unchecked(t, code, a, b);
+  else
+    apply_checked(t, code, a, b);
+}
+
+int64_t measure_plain(Tableau t, int64_t a, double u) {
+  const int64_t n = t.num_qubits;
+  if (n >= 1 && a >= n) panic_qubit_range(a, n);
+  if (n >= 1 && a >= 0 && holds_rows(t)) return measure_unchecked(t, a, u);
+  return measure_checked(t, a, u);
+}
 
 }  // namespace nimbic::stabilizer

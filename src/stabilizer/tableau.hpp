@@ -46,7 +46,6 @@ inline int64_t pauli_phase(int64_t x1, int64_t z1, int64_t x2, int64_t z2) {
 // call reads or writes (unchecked loops).
 void apply_unchecked(Tableau t, int64_t code, int64_t a, int64_t b);
 int64_t measure_unchecked(Tableau t, int64_t a, double u);
-void rowsum_unchecked(Tableau t, int64_t h, int64_t i);
 void reset_unchecked(Tableau t);
 // (2n+1)^2 entries into `out`: each row its x bits, its z bits, its sign.
 void to_flat_unchecked(Tableau t, std::span<uint8_t> out);
@@ -59,6 +58,15 @@ int64_t measure_checked(Tableau t, int64_t a, double u);
 void reset_checked(Tableau t);
 // Raises the index error that flattening would meet first, reading only.
 void probe_to_flat(Tableau t);
+
+// The methods of an object whose buffers hold this layout, read with the
+// count t.num_qubits: qubit operands are checked first (out of range,
+// duplicates; a negative one keeps the index error of the first access it
+// reaches), then the unchecked rules run when the buffers hold every entry,
+// the checked ones otherwise.
+void reset_plain(Tableau t);
+void apply_plain(Tableau t, int64_t code, int64_t a, int64_t b);
+int64_t measure_plain(Tableau t, int64_t a, double u);
 
 // True when the arrays hold at least n*(2n+1), n*(2n+1) and 2n+1 entries.
 bool holds_rows(const Tableau& t);

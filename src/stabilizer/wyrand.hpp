@@ -13,10 +13,6 @@ struct WyRand {
   static constexpr uint64_t kMix = 0x8bb84b93962eacc9ull;
 
   uint64_t state = 0;
-  // Leftover bytes of the narrow (8/16/32-bit) draws; the 64-bit draws used
-  // here never touch them, re-seeding empties them.
-  uint64_t bytes_left = 0;
-  uint64_t byte_buffer = 0;
 
   // Low 32 bits of the seed, then bits 16..47 of it as the high word: seeds
   // that differ only in bits 48..63 give the same generator.
@@ -26,27 +22,15 @@ struct WyRand {
     return (word1 << 32) | word0;
   }
 
+  // The draw of state s. Its uniform number, (draw >> 12) * 2^-52, is below
+  // 0.5 exactly when the top bit of the draw is 0: that bit is a random
+  // measurement's outcome.
   static uint64_t mix(uint64_t s) {
     const unsigned __int128 product = (unsigned __int128)s * (s ^ kMix);
     return uint64_t(product >> 64) ^ uint64_t(product);
   }
 
-  // Draw number `index` (0-based) after seeding with state `seeded`.
-  static uint64_t draw_at(uint64_t seeded, uint64_t index) { return mix(seeded + (index + 1) * kIncrement); }
-
-  // A uniform double in [0, 1) with 52 random bits; it is below 0.5 exactly
-  // when the top bit of the draw is 0.
-  static double to_unit(uint64_t draw) { return double(draw >> 12) * 0x1p-52; }
-
-  void seed(int64_t s) {
-    state = seed_state(s);
-    bytes_left = 0;
-    byte_buffer = 0;
-  }
-  uint64_t next() {
-    state += kIncrement;
-    return mix(state);
-  }
+  void seed(int64_t s) { state = seed_state(s); }
   void skip(uint64_t count) { state += count * kIncrement; }
 };
 
