@@ -5,6 +5,7 @@
 
 #if defined(__linux__)
 #include <sched.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <fstream>
@@ -130,6 +131,31 @@ unsigned cgroup_cpu_quota(const std::string& root) {
 bool cpu_has_avx2() { return kHasAvx2; }
 
 bool cpu_has_avx512() { return kHasAvx512; }
+
+unsigned long long last_level_cache_bytes() {
+  static const unsigned long long bytes = [] {
+    unsigned long long size = 0;
+#if defined(__linux__)
+    // The kernel's description of cpu0's caches (the C library's figure can
+    // be the whole package's, not what one core shares).
+    for (int index = 0; index < 8; ++index) {
+      std::ifstream in("/sys/devices/system/cpu/cpu0/cache/index" + std::to_string(index) + "/size");
+      unsigned long long value = 0;
+      char unit = 0;
+      if (!(in >> value)) continue;
+      in >> unit;
+      const unsigned long long scale = unit == 'K' ? 1ull << 10 : unit == 'M' ? 1ull << 20 : 1;
+      size = std::max(size, value * scale);
+    }
+#if defined(_SC_LEVEL3_CACHE_SIZE)
+    if (size == 0)
+      size = (unsigned long long)std::max(0L, std::max(sysconf(_SC_LEVEL3_CACHE_SIZE), sysconf(_SC_LEVEL2_CACHE_SIZE)));
+#endif
+#endif
+    return size;
+  }();
+  return bytes;
+}
 
 unsigned available_cores() {
   unsigned cores = 0;

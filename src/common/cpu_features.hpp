@@ -18,6 +18,10 @@ bool cpu_has_avx512();
 // read once, rounded up to whole cores). At least 1.
 unsigned available_cores();
 
+// Size of the largest CPU cache in bytes (the last level, shared by the
+// cores), probed once; 0 when unknown.
+unsigned long long last_level_cache_bytes();
+
 // The cgroup CPU quota in whole cores, rounded up, of the smallest limit on
 // the way from the process's cgroup to its hierarchy's root (v2 and v1); 0
 // when none is set or nothing can be read. The files are those of the running

@@ -84,6 +84,10 @@ struct Avx2 {
   NIMBIC_AVX2 static Reg pair_first_swapped(Reg v) { return _mm256_permute4x64_pd(v, 0x11); }
   NIMBIC_AVX2 static Reg pair_second(Reg v) { return _mm256_permute4x64_pd(v, 0xEE); }
   NIMBIC_AVX2 static Reg pair_second_swapped(Reg v) { return _mm256_permute4x64_pd(v, 0xBB); }
+  // Registers x and y of whole pairs (x0, x1), (y0, y1) to the pairs' first
+  // and second amplitudes, [x0, y0] and [x1, y1]; its own inverse.
+  NIMBIC_AVX2 static void split_pairs(Reg x, Reg y, Reg& first, Reg& second) { transpose(x, y, first, second); }
+  NIMBIC_AVX2 static void join_pairs(Reg first, Reg second, Reg& x, Reg& y) { transpose(first, second, x, y); }
   // Lane pairs exchanged: [v1, v0].
   NIMBIC_AVX2 static Reg pair_swap(Reg v) { return _mm256_permute4x64_pd(v, 0x4E); }
   // From one word per float: all bits set where the lane keeps its value.

@@ -51,6 +51,17 @@ struct Avx512 {
   NIMBIC_AVX512 static Reg pair_first_swapped(Reg v) { return _mm512_maskz_permutex_pd(0xFF, v, 0x11); }
   NIMBIC_AVX512 static Reg pair_second(Reg v) { return _mm512_maskz_permutex_pd(0xFF, v, 0xEE); }
   NIMBIC_AVX512 static Reg pair_second_swapped(Reg v) { return _mm512_maskz_permutex_pd(0xFF, v, 0xBB); }
+  // Registers x and y of pairs (x0, x1), (x2, x3), (y0, y1), (y2, y3) to
+  // the pairs' first and second amplitudes, [x0, x2, y0, y2] and
+  // [x1, x3, y1, y3]; join_pairs undoes it.
+  NIMBIC_AVX512 static void split_pairs(Reg x, Reg y, Reg& first, Reg& second) {
+    first = _mm512_permutex2var_pd(x, _mm512_setr_epi64(0, 1, 4, 5, 8, 9, 12, 13), y);
+    second = _mm512_permutex2var_pd(x, _mm512_setr_epi64(2, 3, 6, 7, 10, 11, 14, 15), y);
+  }
+  NIMBIC_AVX512 static void join_pairs(Reg first, Reg second, Reg& x, Reg& y) {
+    x = _mm512_permutex2var_pd(first, _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), second);
+    y = _mm512_permutex2var_pd(first, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), second);
+  }
   NIMBIC_AVX512 static Reg pair_swap(Reg v) { return _mm512_maskz_permutex_pd(0xFF, v, 0x4E); }
   // [v0, v1, v0, v1] and [v2, v3, v2, v3] (complex lanes).
   NIMBIC_AVX512 static Reg half_first(Reg v) { return _mm512_maskz_shuffle_f64x2(0xFF, v, v, 0x44); }

@@ -183,6 +183,40 @@ NIMBIC_TARGET void dense_in_register(double* state, const Groups& groups, const 
       [&](double* p) NIMBIC_TARGET { kernel.apply(p, std::make_index_sequence<Size>()); }, begin, end);
 }
 
+// One target on index bit 0 (index bit 1 free with four lanes): two
+// registers of whole pairs are split into the pairs' first and second
+// amplitudes, one group per lane, for the plain kernel's arithmetic.
+NIMBIC_TARGET void dense_pairs(double* state, const Groups& groups, const double* matrix, const uint64_t* keep_words,
+                               uint64_t begin, uint64_t end) {
+  const FixedDense<2, false> kernel(groups, matrix, keep_words);
+  const V::Keep keep = V::keep_words(keep_words);
+  constexpr uint64_t per = kLanes / 2;  // groups per register
+  uint64_t b = groups.base(begin);
+  AheadPrefetch ahead =
+      ahead_of(state, groups, groups.offsets, b, [&](uint64_t x) { return groups.next(x + 2 * (per - 1)); });
+  for (uint64_t c = begin; c < end; c += 2 * per) {
+    if (ahead.on()) {
+      for (int k = 0; k < 2; ++k) {
+        ahead.fetch(kLanes);
+        ahead.ahead = groups.next(ahead.ahead + 2 * (per - 1));
+      }
+    }
+    double* px = state + 2 * b;
+    b = groups.next(b + 2 * (per - 1));
+    double* py = state + 2 * b;
+    b = groups.next(b + 2 * (per - 1));
+    const Reg x = V::load(px), y = V::load(py);
+    Reg a0, a1;
+    V::split_pairs(x, y, a0, a1);
+    const Reg s0 = V::swap_re_im(a0), s1 = V::swap_re_im(a1);
+    Reg nx, ny;
+    V::join_pairs(V::add(cmul(kernel.g[0], a0, s0), cmul(kernel.g[1], a1, s1)),
+                  V::add(cmul(kernel.g[2], a0, s0), cmul(kernel.g[3], a1, s1)), nx, ny);
+    V::store(px, V::blend(keep, x, nx));
+    V::store(py, V::blend(keep, y, ny));
+  }
+}
+
 using DenseRun = void (*)(double*, const Groups&, const double*, const uint64_t*, uint64_t, uint64_t);
 
 // The in-register kernel for these gate bits on index bits 0 and 1, if any.
@@ -218,9 +252,10 @@ bool dense_simd(double* state, const Groups& all_groups, const double* matrix) {
   int b0 = -1, b1 = -1;
   DenseRun in_register = nullptr;
   if (size <= 8 && in_register_bits(lanes.groups, b0, b1))
-    in_register = size == 2   ? in_register_for<2>(b0, b1)
-                  : size == 4 ? in_register_for<4>(b0, b1)
-                              : in_register_for<8>(b0, b1);
+    in_register = size == 2 && b0 == 0 && b1 < 0 ? dense_pairs
+                  : size == 2                    ? in_register_for<2>(b0, b1)
+                  : size == 4                    ? in_register_for<4>(b0, b1)
+                                                 : in_register_for<8>(b0, b1);
   const bool blend = in_register != nullptr || lanes.runs();
   const Groups& groups = blend ? lanes.groups : all_groups;
   const uint64_t* keep = blend ? lanes.keep : kKeepNone;

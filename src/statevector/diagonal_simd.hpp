@@ -60,7 +60,8 @@ NIMBIC_TARGET void run_lines(double* state, const LineGroups& lg, const std::vec
   auto times = [&](Reg a, Reg r, Reg m, typename W::Keep k)
                    NIMBIC_TARGET { return W::blend(k, a, W::add(W::mul(r, a), W::mul(m, W::swap_re_im(a)))); };
   uint64_t b = lg.base(begin);
-  AheadPrefetch ahead(state, touched, touched_line_run(lg.mask, lg.pattern, touched));
+  AheadPrefetch ahead(state, touched, touched_line_run(lg.mask, lg.pattern, touched),
+                      (lg.mask | lg.free_bits | (kLineAmps - 1)) + 1);
   ahead.start(b, [&](uint64_t x) { return lg.next(x); });
   RunPrefetch pf(state, touched, lg.mask, lg.pattern, lg.free_bits, lg.run);
   for (uint64_t c = begin; c < end;) {

@@ -27,7 +27,8 @@ void move_runs(double* state, const Groups& groups, const Moves& moves, double* 
   double* keep = Moved != 0 ? fixed : scratch;
   uint64_t b = groups.base(begin);
   // Sparse stretches of lines get a software prefetch kGroups groups ahead.
-  AheadPrefetch pf(state, moves.from, touched_line_run(groups.mask, groups.pattern, moves.from));
+  AheadPrefetch pf(state, moves.from, touched_line_run(groups.mask, groups.pattern, moves.from),
+                   (groups.mask | groups.free_bits) + 1);
   pf.start(b, [&](uint64_t x) { return groups.next(x); });
   RunPrefetch rp(state, moves.from, groups.mask, groups.pattern, groups.free_bits, groups.low);
   if (groups.low == 1) {  // runs of one group

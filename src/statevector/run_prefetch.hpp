@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <span>
 
+#include "common/cpu_features.hpp"
 #include "statevector/gate_kernels.hpp"
 
 namespace nimbic::statevector {
@@ -24,6 +25,13 @@ inline void prefetch_l2(const double* p) {
 #else
   __builtin_prefetch(p, 0, 2);
 #endif
+}
+
+// States of up to half the last-level cache are read from the cache, where
+// software prefetch only costs instructions.
+inline bool in_cache(uint64_t amplitudes) {
+  const unsigned long long cache = last_level_cache_bytes();
+  return amplitudes <= cache / 32;
 }
 
 class RunPrefetch {
@@ -39,7 +47,7 @@ class RunPrefetch {
   RunPrefetch(const double* state, std::span<const uint64_t> offsets, uint64_t mask, uint64_t pattern,
               uint64_t free_bits, uint64_t low)
       : state_(state), offsets_(offsets), run_(low), pattern_(pattern) {
-    if (run_ < kMinRun || run_ * 16 > kMaxChunkBytes) return;
+    if (run_ < kMinRun || run_ * 16 > kMaxChunkBytes || in_cache((mask | free_bits | 3) + 1)) return;
     run_mask_ = mask | (run_ - 1);
     run_free_ = free_bits & ~(run_ - 1);
     lead_ = run_ <= kAhead ? kAhead / run_ : 1;
@@ -136,8 +144,9 @@ class AheadPrefetch {
   static constexpr int kMaxSteps = 256;
   static constexpr uint64_t kMaxLineRun = 8;
 
-  AheadPrefetch(const double* state, std::span<const uint64_t> touched, uint64_t line_run)
-      : state_(state), touched_(touched), on_(line_run != 0 && line_run <= kMaxLineRun) {}
+  // `amplitudes`: the state's size.
+  AheadPrefetch(const double* state, std::span<const uint64_t> touched, uint64_t line_run, uint64_t amplitudes)
+      : state_(state), touched_(touched), on_(line_run != 0 && line_run <= kMaxLineRun && !in_cache(amplitudes)) {}
   bool on() const { return on_; }
 
   // Places `ahead` the prefetch distance past base b; `step` is the caller's

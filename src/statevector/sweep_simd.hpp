@@ -107,7 +107,8 @@ alignas(64) constexpr uint64_t kKeepNone[2 * kLanes] = {};
 template <class Step>
 AheadPrefetch ahead_of(const double* state, const Groups& groups, std::span<const uint64_t> touched, uint64_t b,
                        Step&& step) {
-  AheadPrefetch pf(state, touched, touched_line_run(groups.mask, groups.pattern, touched));
+  AheadPrefetch pf(state, touched, touched_line_run(groups.mask, groups.pattern, touched),
+                   (groups.mask | groups.free_bits) + 1);
   pf.start(b, step);
   return pf;
 }
