@@ -36,7 +36,8 @@ sleep. Printed ratios are our time over theirs (below 1: faster).
   cache (in the cache a gate's arithmetic, not memory, sets its pace).
 - Two threads against one: each of our split kernels at n = 22 and 24, the
   process's CPU affinity switched between one CPU and all of them from
-  round to round.
+  round to round. Kernels that only stream the state cannot scale past the
+  machine's memory bandwidth; `reset`, a plain fill, shows what it allows.
 
 Ends with each target and whether it is met.
 """
@@ -394,7 +395,7 @@ def thread_scaling(n, rounds, numpy, nn):
         "probabilities [0]": lambda: state.probabilities([0]),
         "probabilities lowest 3": lambda: state.probabilities([low - 2, low - 1, low]),
         "measure [m]": lambda: state.measure([m], 0.5),
-        "reset": state.reset,
+        "reset (a plain fill: the memory's own scaling)": state.reset,
     }
     one = {everything[0]}
 
