@@ -6,14 +6,17 @@ row-major; qubit 0 is the most significant bit of a basis index.
 """
 
 import sys
-from typing import TypeAlias
+from typing import Any, Self, SupportsIndex, TypeAlias
 
-from typing_extensions import disjoint_base
+from typing_extensions import Buffer, disjoint_base
 
 # Arguments are converted from lists or tuples only (other sequences raise
 # TypeError); float parameters also take ints. Results are new lists.
 _Floats: TypeAlias = list[float] | list[int] | tuple[float, ...]
 _Ints: TypeAlias = list[int] | tuple[int, ...]
+# What __reduce_ex__ gives __setstate__: num_qubits, the bytes of each buffer
+# field, the instance dict of a subclass (or None).
+_State: TypeAlias = tuple[int, tuple[Buffer, ...], dict[str, Any] | None]
 
 def clifford_run(instructions: _Ints, num_qubits: int, invert_mask: _Ints, repetitions: int, seed: int) -> list[int]:
     """Seeded shots of a Clifford circuit's measurements, one row per repetition, bits flipped by `invert_mask`."""
@@ -97,7 +100,7 @@ def matrix_allclose(a: _Floats, b: _Floats, dim: int, atol: float) -> int:
     """1 when every float of `a` and `b` differs by at most `atol`, else 0."""
 
 def version() -> str:
-    """The module version, "0.1.0"."""
+    """The package version, as the installed package's metadata gives it."""
 
 @disjoint_base
 class NativeTableau:
@@ -116,6 +119,10 @@ class NativeTableau:
         """The state vector, first non-zero amplitude real and positive."""
     def stabilizer_tableau(self) -> list[int]:
         """The flattened tableau: x bits, z bits and sign of each of the 2n+1 rows."""
+    def __reduce_ex__(self, protocol: SupportsIndex, /) -> tuple[Any, ...]: ...
+    def __setstate__(self, state: _State, /) -> None: ...
+    def __copy__(self) -> Self: ...
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self: ...
 
 @disjoint_base
 class NativeState:
@@ -138,6 +145,10 @@ class NativeState:
         """Outcome probabilities of measuring `targets`."""
     def measure(self, targets: _Ints, u: float) -> int:
         """Sample an outcome of `targets` with the draw `u` in [0, 1), collapse the state, return the outcome."""
+    def __reduce_ex__(self, protocol: SupportsIndex, /) -> tuple[Any, ...]: ...
+    def __setstate__(self, state: _State, /) -> None: ...
+    def __copy__(self) -> Self: ...
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self: ...
     if sys.version_info >= (3, 12):
         def __buffer__(self, flags: int, /) -> memoryview: ...
         def __release_buffer__(self, buffer: memoryview, /) -> None: ...
@@ -163,6 +174,10 @@ class NativeDensity:
         """Outcome probabilities of measuring `targets`."""
     def measure(self, targets: _Ints, u: float) -> int:
         """Sample an outcome of `targets` with the draw `u` in [0, 1), collapse the matrix, return the outcome."""
+    def __reduce_ex__(self, protocol: SupportsIndex, /) -> tuple[Any, ...]: ...
+    def __setstate__(self, state: _State, /) -> None: ...
+    def __copy__(self) -> Self: ...
+    def __deepcopy__(self, memo: dict[int, Any], /) -> Self: ...
     if sys.version_info >= (3, 12):
         def __buffer__(self, flags: int, /) -> memoryview: ...
         def __release_buffer__(self, buffer: memoryview, /) -> None: ...

@@ -1,8 +1,11 @@
 """Argument binding, conversion and the error path shared by every entry point."""
+import random
+
 import pytest
 
 import nimbic_native as nn
 from conftest import CNOT, H, X
+from test_release import SOURCE_VERSION
 
 STATE1 = [1.0, 0.0, 0.0, 0.0]
 
@@ -15,7 +18,7 @@ def raises(exc, message, fn, *args, **kwargs):
 
 
 def test_version_and_noargs_contract():
-    assert nn.version() == "0.1.0"
+    assert nn.version() == SOURCE_VERSION
     with pytest.raises(TypeError, match="takes no arguments"):
         nn.version(1)
 
@@ -155,3 +158,36 @@ def test_arguments_are_never_modified():
 def test_out_of_memory_is_memory_error():
     raises(MemoryError, "panic in native code: memory allocation failure", nn.NativeState, 40)
     raises(MemoryError, "panic in native code: memory allocation failure", nn.NativeState, 59)
+
+
+def first_repeat(targets):
+    seen = set()
+    for q in targets:
+        if q in seen:
+            return q
+        seen.add(q)
+    return None
+
+
+@pytest.mark.parametrize("num_qubits", [64, 65, 2000, 2**40])  # one word, a bit per qubit, sorted
+@pytest.mark.parametrize("seed", range(4))
+def test_duplicate_target_reported_is_the_first_repeat_in_list_order(num_qubits, seed):
+    rng = random.Random(seed)
+    targets = [rng.randrange(min(num_qubits, 60)) for _ in range(30)]
+    targets[rng.randrange(30):] = [7, 3, 7, 3, 7]  # several values repeat, the earliest repeat wins
+    message = f"panic in native code: duplicate qubit index (q):{first_repeat(targets)}"
+    raises(RuntimeError, message, nn.embed_operator, [], 1, targets, num_qubits)
+
+
+@pytest.mark.parametrize("num_qubits", [200_002, 2**62])
+def test_duplicate_among_many_targets(num_qubits):
+    k = 200_000
+    raises(RuntimeError, "panic in native code: duplicate qubit index (q):0",
+           nn.embed_operator, [], 1, list(range(k)) + [0], num_qubits)
+    raises(RuntimeError, f"panic in native code: duplicate qubit index (q):{k - 1}",
+           nn.embed_operator, [], 1, list(range(k)) + [k - 1, 5], num_qubits)
+    # without a repeat the range check and then the operator's size are the errors
+    raises(RuntimeError, f"panic in native code: qubit index out of range (q,n):-1, {num_qubits}",
+           nn.embed_operator, [], 1, list(range(k)) + [0, -1], num_qubits)
+    raises(RuntimeError, f"panic in native code: operator dimension 1 does not match {k} targets",
+           nn.embed_operator, [], 1, list(range(k)), num_qubits)

@@ -19,7 +19,7 @@ import time
 import pytest
 
 import nimbic_native as nn
-from conftest import SANITIZED
+from conftest import SANITIZED, SESSION_REPORT
 from entry_points import ARGS, CLASSES, FUNCTIONS, METHODS, PLUS, DAMPING, H
 
 HUGE_QUBITS = [40, 62, 63, 64, 2**62, 2**63 - 1, -1, -2**63]
@@ -168,3 +168,70 @@ def test_huge_calls_allocate_nothing_big(outcomes):
 ])
 def test_documented_early_results_stay(call, expected):
     assert call() == expected
+
+
+# Under an address-space limit of 3 GiB, requests that RAM and swap could
+# hold but the limit cannot are refused before any work: MemoryError with the
+# documented text, no large allocation first, and the process goes on.
+AS_LIMIT = 3 << 30
+OOM = "MemoryError: panic in native code: memory allocation failure"
+LIMITED = {
+    "state_probabilities with 28 targets": lambda: nn.state_probabilities([], list(range(28)), 100),
+    "density_probabilities with 28 targets": lambda: nn.density_probabilities([], list(range(28)), 64),
+    "clifford_run with 10**9 repetitions": lambda: nn.clifford_run([9, 0, 0], 1, [], 10**9, 1),
+    "clifford_tableau on 20000 qubits": lambda: nn.clifford_tableau([], 20000),
+    "clifford_state_vector on 26 qubits": lambda: nn.clifford_state_vector(nn.clifford_tableau([], 26), 26),
+    "embed_operator on 13 qubits": lambda: nn.embed_operator([1.0, 0.0], 1, [], 13),
+    "state_to_density of 13 qubits": lambda: nn.state_to_density([0.5] * 2**14),
+    "kron of two 96-dimensional matrices": lambda: nn.kron([0.5] * 18432, 96, [0.5] * 18432, 96),
+    "collapse_state with outcome -1 on 27 qubits": lambda: nn.collapse_state([], [], -1, 27),
+    "NativeState(28)": lambda: nn.NativeState(28),
+    "NativeDensity(14)": lambda: nn.NativeDensity(14),
+}
+
+
+def limited_child_main():
+    """Runs the cases under the address-space limit: JSON of (outcome,
+    seconds, peak resident growth in KiB) per case."""
+    import mmap
+
+    def run(call):
+        peak, t = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, time.perf_counter()
+        try:
+            outcome = f"ok: {len(call())}"
+        except Exception as e:  # judged by the parent
+            outcome = f"{type(e).__name__}: {e}"
+        return outcome, time.perf_counter() - t, resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - peak
+
+    # First, while the allocators hold no free memory: a request small enough
+    # to skip the guard, whose list the interpreter cannot make.
+    with open("/proc/self/statm") as f:
+        mapped = int(f.read().split()[0]) * os.sysconf("SC_PAGE_SIZE")
+    resource.setrlimit(resource.RLIMIT_AS, (mapped + (4 << 20), AS_LIMIT))
+    results = {"2**18 floats with 4 MiB left": run(lambda: nn.state_probabilities([], list(range(18)), 100))}
+    resource.setrlimit(resource.RLIMIT_AS, (AS_LIMIT, AS_LIMIT))
+    results.update({label: run(call) for label, call in LIMITED.items()})
+    # A 12-qubit expansion (its input copied: 256 MiB) whose result cannot
+    # fit in what a mapped but untouched ballast of 1.5 GiB leaves.
+    matrix, ballast = [0.0] * (2 * 4**12), mmap.mmap(-1, 3 << 29)
+    results["pauli_expansion(12) with 1.5 GiB mapped"] = run(lambda: nn.pauli_expansion(matrix, 12))
+    ballast.close()
+    results["then 2**20 floats, which fit"] = run(lambda: nn.state_probabilities([], list(range(20)), 100))
+    print(json.dumps(results))
+
+
+@pytest.mark.skipif(SANITIZED, reason="the sanitizer's shadow memory does not fit an address-space limit")
+def test_requests_beyond_the_address_space_limit_are_refused_first():
+    code = (f"import sys; sys.path.insert(0, {os.path.dirname(__file__)!r}); "
+            "import test_huge_sizes; test_huge_sizes.limited_child_main()")
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
+                          preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_AS, (AS_LIMIT, AS_LIMIT)))
+    assert done.returncode == 0, done.stderr[-3000:]
+    outcomes = json.loads(done.stdout.splitlines()[-1])
+    SESSION_REPORT["refusals under a 3 GiB address-space limit"] = [
+        f"{seconds * 1e3:8.1f} ms  {label} -> {outcome}" for label, (outcome, seconds, _) in outcomes.items()]
+    assert outcomes.pop("then 2**20 floats, which fit")[0] == f"ok: {2**20}"
+    for label, (outcome, _, growth_kib) in outcomes.items():
+        assert outcome == OOM, label
+        # refused before anything large (beyond the expansion's input copy)
+        assert growth_kib < (300 << 10 if label.startswith("pauli") else 64 << 10), (label, growth_kib)

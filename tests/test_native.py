@@ -21,6 +21,7 @@ FAMILIES = [
     "density_single_qubit",
     "density_state_to_density",
     "density_whole_matrix",
+    "memory_limits",
     "outcome_search",
     "stabilizer_native_tableau",
     "stabilizer_packed_tableau",

@@ -11,6 +11,7 @@ import pytest
 import nimbic_native as nn
 from conftest import CNOT, H, SANITIZED, SESSION_REPORT, X, rss_bytes
 from entry_points import DAMPING
+from test_release import SOURCE_VERSION
 
 SRC = os.path.join(os.path.dirname(__file__), os.pardir, "src")
 
@@ -54,7 +55,7 @@ def run_in_thread(fn):
 
 
 def test_fresh_thread_calls_work_and_end():
-    assert run_in_thread(nn.version) == "0.1.0"
+    assert run_in_thread(nn.version) == SOURCE_VERSION
     assert run_in_thread(bell_probabilities) == bell_probabilities()
 
 

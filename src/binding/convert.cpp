@@ -83,13 +83,12 @@ bool from_py_seq(PyObject* obj, const char* name, const char* param, std::vector
                  Slow slow) {
   if (!seq_elements(obj, name, param)) return false;
   const Py_ssize_t n = shim_seq_length(obj);
-  if (Count(n) * Count(sizeof(T)) > memory_bytes()) {
-    raise_panic(kOutOfMemory);
-    return false;
-  }
-  out.assign(size_t(n), T{});
+  check_allocatable(Count(n) * Count(sizeof(T)));
+  out = zeroed<T>(size_t(n));
   Py_ssize_t i = fast_fill(obj, out.data(), n);
+  if (i < 0) return false;
   for (; i < n; ++i) {
+    if (i % kSignalCheckItems == 0 && PyErr_CheckSignals() != 0) return false;
     PyObject* item = shim_seq_item(obj, i);
     if (item == nullptr) return false;
     if (!slow(item, param, out[size_t(i)])) return false;

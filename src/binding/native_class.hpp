@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "binding/buffer_export.hpp"
 #include "binding/convert.hpp"
 #include "binding/python.hpp"
 #include "binding/shim.hpp"
@@ -86,34 +87,16 @@ struct NativeClass {
     return 0;
   }
 
-  static int getbuffer(PyObject* self, Py_buffer* view, int)
+  static int getbuffer(PyObject* self, Py_buffer* view, int flags)
     requires ExportsBuffer<Traits>
   {
-    if (view == nullptr) {
-      PyErr_SetString(PyExc_BufferError, "cannot fill this buffer");
-      return -1;
-    }
-    BufferField* field = Traits::exported(record_of<Record>(self));
-    view->obj = Py_NewRef(self);
-    view->buf = field->data;
-    view->len = Py_ssize_t(field->length * 8);
-    view->itemsize = 8;
-    view->readonly = 0;
-    view->ndim = 1;
-    view->format = const_cast<char*>("d");
-    view->shape = nullptr;
-    view->strides = nullptr;
-    view->suboffsets = nullptr;
-    view->internal = nullptr;
-    if (!field->empty()) field->views() += 1;
-    return 0;
+    return export_buffer_field(self, *Traits::exported(record_of<Record>(self)), view, flags);
   }
 
   static void releasebuffer(PyObject* self, Py_buffer*)
     requires ExportsBuffer<Traits>
   {
-    BufferField* field = Traits::exported(record_of<Record>(self));
-    if (!field->empty() && field->views() > 0) field->views() -= 1;
+    release_buffer_field_export(*Traits::exported(record_of<Record>(self)));
   }
 
   // Creates the heap type; `methods` ends with a zero entry and must outlive

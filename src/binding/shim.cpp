@@ -1,5 +1,7 @@
 #include "binding/shim.hpp"
 
+#include <algorithm>
+
 namespace nimbic::binding {
 
 void shim_set_error_utf8(PyObject* type, std::string_view message) {
@@ -29,39 +31,75 @@ std::string shim_type_name(PyObject* obj) {
   return result;
 }
 
-PyObject* shim_list_from_f64(std::span<const double> values) {
-  PyObject* list = PyList_New(Py_ssize_t(values.size()));
+namespace {
+
+// Releases a list whose items from `filled` on were never set. Its length
+// is cut first, so that only the items made are visited: the slots of a long
+// list that were never written are pages never touched.
+void discard_partial_list(PyObject* list, Py_ssize_t filled) {
+  Py_SET_SIZE(reinterpret_cast<PyVarObject*>(list), filled);
+  Py_DECREF(list);
+}
+
+// A new list of n items made by item(i) (a new reference, or null with the
+// interpreter's error). While a long list is filled, the signal handlers that
+// a check runs could otherwise find it, half empty, through the cycle
+// collector: it stays untracked until complete.
+template <class Item>
+PyObject* build_list(size_t count, Item item) {
+  const Py_ssize_t n = Py_ssize_t(count);
+  PyObject* list = PyList_New(n);
   if (list == nullptr) return nullptr;
-  for (size_t i = 0; i < values.size(); ++i) {
-    PyObject* item = PyFloat_FromDouble(values[i]);
-    if (item == nullptr) {
-      Py_DECREF(list);
+  const bool chunked = n > kSignalCheckItems;
+  if (chunked) PyObject_GC_UnTrack(list);
+  for (Py_ssize_t begin = 0; begin < n; begin += kSignalCheckItems) {
+    if (begin > 0 && PyErr_CheckSignals() != 0) {
+      discard_partial_list(list, begin);
       return nullptr;
     }
-    PyList_SetItem(list, Py_ssize_t(i), item);
+    const Py_ssize_t end = n - begin < kSignalCheckItems ? n : begin + kSignalCheckItems;
+    for (Py_ssize_t i = begin; i < end; ++i) {
+      PyObject* value = item(size_t(i));
+      if (value == nullptr) {
+        discard_partial_list(list, i);
+        return nullptr;
+      }
+      PyList_SetItem(list, i, value);
+    }
   }
+  if (chunked) PyObject_GC_Track(list);
   return list;
+}
+
+}  // namespace
+
+PyObject* shim_list_from_f64(std::span<const double> values) {
+  return build_list(values.size(), [&](size_t i) { return PyFloat_FromDouble(values[i]); });
 }
 
 PyObject* shim_list_from_i64(std::span<const int64_t> values) {
-  PyObject* list = PyList_New(Py_ssize_t(values.size()));
-  if (list == nullptr) return nullptr;
-  for (size_t i = 0; i < values.size(); ++i) {
-    PyObject* item = PyLong_FromLongLong(values[i]);
-    if (item == nullptr) {
-      Py_DECREF(list);
-      return nullptr;
-    }
-    PyList_SetItem(list, Py_ssize_t(i), item);
-  }
-  return list;
+  return build_list(values.size(), [&](size_t i) { return PyLong_FromLongLong(values[i]); });
 }
 
 PyObject* shim_list_from_u8(std::span<const uint8_t> values) {
-  PyObject* bytes = PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data()), Py_ssize_t(values.size()));
-  if (bytes == nullptr) return nullptr;
-  PyObject* list = PySequence_List(bytes);
-  Py_DECREF(bytes);
+  // Extended chunk by chunk from bytes objects, as list(bytes) would be built
+  // (the items are the interpreter's cached small ints): the list is whole at
+  // every signal check, and hidden from the cycle collector until complete.
+  PyObject* list = PyList_New(0);
+  if (list == nullptr) return nullptr;
+  PyObject_GC_UnTrack(list);
+  for (size_t begin = 0; begin < values.size(); begin += size_t(kSignalCheckItems)) {
+    if (begin > 0 && PyErr_CheckSignals() != 0) break;
+    const size_t count = std::min(values.size() - begin, size_t(kSignalCheckItems));
+    PyObject* chunk =
+        PyBytes_FromStringAndSize(reinterpret_cast<const char*>(values.data() + begin), Py_ssize_t(count));
+    PyObject* extended = chunk == nullptr ? nullptr : PySequence_InPlaceConcat(list, chunk);
+    Py_XDECREF(chunk);
+    if (extended == nullptr) break;
+    Py_DECREF(extended);  // the list itself
+  }
+  PyObject_GC_Track(list);
+  if (PyErr_Occurred()) Py_CLEAR(list);
   return list;
 }
 
@@ -93,15 +131,18 @@ inline bool exact_long_as_i64(PyObject* item, int64_t& out) {
 template <class Convert>
 Py_ssize_t fill(PyObject* seq, Py_ssize_t n, Convert convert) {
   const bool is_list = PyList_Check(seq);
-  Py_ssize_t i = 0;
-  if (is_list) {
-    for (; i < n; ++i)
-      if (!convert(PyList_GetItem(seq, i), i)) break;
-  } else {
-    for (; i < n; ++i)
-      if (!convert(PyTuple_GetItem(seq, i), i)) break;
+  for (Py_ssize_t begin = 0; begin < n; begin += kSignalCheckItems) {
+    // A signal handler may shrink the list: reading past its end gives the
+    // interpreter's IndexError, never a missing item.
+    if (begin > 0 && PyErr_CheckSignals() != 0) return -1;
+    const Py_ssize_t end = n - begin < kSignalCheckItems ? n : begin + kSignalCheckItems;
+    for (Py_ssize_t i = begin; i < end; ++i) {
+      PyObject* item = is_list ? PyList_GetItem(seq, i) : PyTuple_GetItem(seq, i);
+      if (item == nullptr) return -1;
+      if (!convert(item, i)) return i;
+    }
   }
-  return i;
+  return n;
 }
 
 }  // namespace

@@ -27,6 +27,7 @@
 #include "binding/python.hpp"
 #include "binding/shim.hpp"
 #include "common/int_list.hpp"
+#include "common/interrupt.hpp"
 #include "common/memory.hpp"
 #include "common/panic.hpp"
 
@@ -144,6 +145,9 @@ struct CallSpec {
 // ---- the call --------------------------------------------------------------
 
 void raise_current_exception();
+// Gives a pending MemoryError (the interpreter's own, without a message, when
+// it cannot allocate an object) the text of every allocation failure.
+void restate_memory_error();
 
 template <class R>
 PyObject* result_to_py(R&& value) {
@@ -169,7 +173,7 @@ PyObject* invoke(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Pre
       reject_extra_args(name, N, nargs);
       return nullptr;
     }
-    return [&]<size_t... I>(std::index_sequence<I...>) -> PyObject* {
+    PyObject* result = [&]<size_t... I>(std::index_sequence<I...>) -> PyObject* {
       std::tuple<typename ParamOf<std::tuple_element_t<I, ArgTuple>>::Storage...> values;
       const bool ok = ([&] {
         if (Py_ssize_t(I) >= present) {
@@ -180,31 +184,47 @@ PyObject* invoke(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Pre
       }() && ...);
       if (!ok) return nullptr;
       using R = typename Signature<decltype(F)>::Result;
+      // A Python exception left pending by the routine (from a signal check)
+      // wins over its result.
       if constexpr (std::is_void_v<R>) {
         F(prefix..., ParamOf<std::tuple_element_t<I, ArgTuple>>::pass(std::get<I>(values))...);
+        if (PyErr_Occurred()) return nullptr;
         Py_RETURN_NONE;
       } else {
-        return result_to_py(F(prefix..., ParamOf<std::tuple_element_t<I, ArgTuple>>::pass(std::get<I>(values))...));
+        auto value = F(prefix..., ParamOf<std::tuple_element_t<I, ArgTuple>>::pass(std::get<I>(values))...);
+        if (PyErr_Occurred()) return nullptr;
+        return result_to_py(value);
       }
     }(std::make_index_sequence<N>{});
+    if (result == nullptr) restate_memory_error();
+    return result;
   } catch (...) {
     raise_current_exception();
     return nullptr;
   }
 }
 
+// Module functions work on private copies of their arguments: they stop at
+// the kernels' chunk boundaries when a signal is pending (Ctrl-C raises
+// KeyboardInterrupt). Methods change their object in place and never stop
+// midway, also when one runs inside a signal handler of a stopping call.
+bool python_signal_pending();
+
 template <auto F>
 PyObject* function_fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  const ScopedStopCheck stop(python_signal_pending);
   return invoke<F, typename Signature<decltype(F)>::Args>(args, nargs, kwnames);
 }
 
 template <auto F>
 PyObject* function_noargs(PyObject*, PyObject*) {
+  const ScopedStopCheck stop(python_signal_pending);
   return invoke<F, std::tuple<>>(nullptr, 0, nullptr);
 }
 
 template <auto F>
 PyObject* method_fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  const ScopedStopCheck stop(nullptr);
   using Split = Tail<typename Signature<decltype(F)>::Args>;
   auto& record = record_of<std::remove_cvref_t<typename Split::First>>(self);
   return invoke<F, typename Split::Type>(args, nargs, kwnames, record);
@@ -212,6 +232,7 @@ PyObject* method_fastcall(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
 template <auto F>
 PyObject* method_noargs(PyObject* self, PyObject*) {
+  const ScopedStopCheck stop(nullptr);
   using Split = Tail<typename Signature<decltype(F)>::Args>;
   auto& record = record_of<std::remove_cvref_t<typename Split::First>>(self);
   return invoke<F, std::tuple<>>(nullptr, 0, nullptr, record);

@@ -1,6 +1,7 @@
 #include "common/qubits.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include "common/panic.hpp"
 
@@ -12,6 +13,9 @@ void check_qubit(int64_t qubit, int64_t num_qubits) {
 
 void check_targets(std::span<const int64_t> targets, int64_t num_qubits) {
   for (int64_t q : targets) check_qubit(q, num_qubits);
+  // Reports the first target (in list order) that repeats an earlier one.
+  const size_t k = targets.size();
+  if (k < 2) return;
   if (num_qubits <= 64) {
     uint64_t seen = 0;
     for (int64_t q : targets) {
@@ -21,13 +25,27 @@ void check_targets(std::span<const int64_t> targets, int64_t num_qubits) {
     }
     return;
   }
-  // Report the first target (in list order) that repeats an earlier one.
-  std::vector<int64_t> sorted(targets.begin(), targets.end());
+  const uint64_t words = (uint64_t(num_qubits) + 63) / 64;
+  if (words <= std::max<uint64_t>(k, 1024)) {  // a bit per qubit: at most 8 bytes per target, or 8 KiB
+    std::vector<uint64_t> seen(size_t(words), 0);
+    for (int64_t q : targets) {
+      uint64_t& word = seen[size_t(q / 64)];
+      const uint64_t bit = uint64_t(1) << (q % 64);
+      if (word & bit) panic_qubit_duplicate(q);
+      word |= bit;
+    }
+    return;
+  }
+  // Sorted by (qubit, position): in a run of equal qubits, the second entry
+  // is that qubit's first repeat.
+  std::vector<std::pair<int64_t, size_t>> sorted(k);
+  for (size_t i = 0; i < k; ++i) sorted[i] = {targets[i], i};
   std::sort(sorted.begin(), sorted.end());
-  if (std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end()) return;
-  for (size_t i = 0; i < targets.size(); ++i)
-    for (size_t j = 0; j < i; ++j)
-      if (targets[j] == targets[i]) panic_qubit_duplicate(targets[i]);
+  size_t first_repeat = k;
+  for (size_t i = 1; i < k; ++i)
+    if (sorted[i].first == sorted[i - 1].first && (i == 1 || sorted[i - 2].first != sorted[i].first))
+      first_repeat = std::min(first_repeat, sorted[i].second);
+  if (first_repeat < k) panic_qubit_duplicate(targets[first_repeat]);
 }
 
 std::vector<uint64_t> group_offsets(std::span<const int64_t> targets, int64_t num_qubits) {

@@ -6,7 +6,7 @@
 #include "common/memory.hpp"
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
-#include "common/split_work.hpp"
+#include "common/split_work_interruptible.hpp"
 #include "density/density_layout.hpp"
 #include "density/group_range.hpp"
 
@@ -44,7 +44,7 @@ void check_sandwich_reads(std::span<const double> a, std::span<const double> u, 
 }  // namespace
 
 void outer_product_into(double* out, const double* amps, uint64_t g) {
-  split_work(g, g, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+  split_work_interruptible(g, g, 1, [&](unsigned, uint64_t begin, uint64_t end) {
     for (uint64_t i = begin; i < end; ++i)
       for (uint64_t j = 0; j < g; ++j) {
         out[2 * (i * g + j)] = amps[2 * i] * amps[2 * j] + amps[2 * i + 1] * amps[2 * j + 1];
@@ -69,7 +69,7 @@ std::vector<double> sandwich(std::span<const double> a, std::span<const double> 
   std::vector<double> t(floats, 0.0), r = zero_floats(Count(floats));
   // Each row of T, then of R, is one work item: rows are split over threads.
   const uint64_t row_work = uint64_t(d) * d;
-  split_work(d, row_work, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+  split_work_interruptible(d, row_work, 1, [&](unsigned, uint64_t begin, uint64_t end) {
     for (size_t i = begin; i < end; ++i)  // T = U A
       for (size_t k = 0; k < d; ++k) {
         const double xr = u[2 * (i * d + k)], xi = u[2 * (i * d + k) + 1];
@@ -82,7 +82,7 @@ std::vector<double> sandwich(std::span<const double> a, std::span<const double> 
         }
       }
   });
-  split_work(d, row_work, 1, [&](unsigned, uint64_t begin, uint64_t end) {
+  split_work_interruptible(d, row_work, 1, [&](unsigned, uint64_t begin, uint64_t end) {
     for (size_t i = begin; i < end; ++i)  // R = T U^dagger
       for (size_t k = 0; k < d; ++k) {
         const double yr = t[2 * (i * d + k)], yi = t[2 * (i * d + k) + 1];
@@ -142,7 +142,7 @@ std::vector<double> embed_operator(std::span<const double> op, int64_t op_dim, s
   const std::vector<uint64_t> offsets = group_offsets(targets, n);
   const uint64_t dim = uint64_t(1) << n, mask = offsets.back();
   // Each group base writes its own rows; the bases are split over threads.
-  split_work(group_base_count(mask, n), uint64_t(d) * uint64_t(d), 1, [&](unsigned, uint64_t begin, uint64_t end) {
+  auto write_bases = [&](unsigned, uint64_t begin, uint64_t end) {
     for_each_group_base_between(mask, n, begin, end, [&](uint64_t l) {
       for (int64_t c = 0; c < d; ++c)
         for (int64_t r = 0; r < d; ++r) {
@@ -151,7 +151,8 @@ std::vector<double> embed_operator(std::span<const double> op, int64_t op_dim, s
           out[at + 1] = op[size_t(2 * (r * d + c) + 1)];
         }
     });
-  });
+  };
+  split_work_interruptible(group_base_count(mask, n), uint64_t(d) * uint64_t(d), 1, write_bases);
   return out;
 }
 

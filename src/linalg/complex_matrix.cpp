@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "common/interrupt.hpp"
 #include "common/panic.hpp"
 #include "linalg/sizes.hpp"
 
@@ -38,8 +39,10 @@ std::vector<double> kron(std::span<const double> a, int64_t a_dim, std::span<con
   std::vector<double> out = zero_floats(2 * total * total);
   const size_t p = size_t(a_dim), q = size_t(b_dim);
   double* o = out.data();
+  InterruptionTicker ticker(uint64_t(1) << 16);
   for (size_t i1 = 0; i1 < p; ++i1) {
     for (size_t i2 = 0; i2 < q; ++i2) {
+      ticker.tick(p * q);
       for (size_t j1 = 0; j1 < p; ++j1) {
         const double ar = a[2 * (i1 * p + j1)], ai = a[2 * (i1 * p + j1) + 1];
         const double* brow = &b[2 * i2 * q];
@@ -86,6 +89,7 @@ std::vector<double> matmul(std::span<const double> a, std::span<const double> b,
   std::vector<double> out = zero_floats(complex_matrix_floats(dim));
   const size_t d = size_t(dim);
   for (size_t i = 0; i < d; ++i) {
+    interruption_point();
     double* orow = &out[2 * i * d];
     for (size_t k = 0; k < d; ++k) {
       const double xr = a[2 * (i * d + k)], xi = a[2 * (i * d + k) + 1];

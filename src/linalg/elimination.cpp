@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "common/interrupt.hpp"
 #include "common/panic.hpp"
 #include "linalg/complex_matrix.hpp"
 #include "linalg/sizes.hpp"
@@ -68,6 +69,7 @@ std::vector<double> matrix_det(std::span<const double> matrix, int64_t n) {
   Rows a{work.data(), size_t(n)};
   Cx det{1.0, 0.0};
   for (size_t k = 0; k < a.n; ++k) {
+    interruption_point();
     double best;
     const size_t p = find_pivot(a, k, best);
     if (best < kPivotThreshold) return {0.0, 0.0};
@@ -100,6 +102,7 @@ std::vector<double> matrix_inverse(std::span<const double> matrix, int64_t n) {
   Rows a{work.data(), size_t(n)}, b{result.data(), size_t(n)};
   const size_t order = a.n;
   for (size_t k = 0; k < order; ++k) {
+    interruption_point();
     double best;
     const size_t p = find_pivot(a, k, best);
     if (best < kPivotThreshold) return {};

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "common/interrupt.hpp"
 #include "common/panic.hpp"
 #include "linalg/sizes.hpp"
 
@@ -62,6 +63,7 @@ std::vector<double> jacobi_eig(std::span<const double> matrix, int64_t n) {
         if (i != j) off += a[i * m + j] * a[i * m + j];
     if (off < kOffDiagonalTolerance) break;
     for (size_t p = 0; p + 1 < m; ++p) {
+      interruption_point();
       for (size_t r = p + 1; r < m; ++r) {
         const double apq = a[p * m + r];
         if (std::fabs(apq) < kSkipRotation) continue;
@@ -109,6 +111,7 @@ std::vector<double> simultaneous_diag(std::span<const double> real, std::span<co
     size_t end = start + 1;
     while (end < m && std::fabs(eig[order[end]] - eig[order[start]]) < kClusterWidth) ++end;
     const size_t k = end - start;
+    interruption_point();
     if (k >= 2) {
       s.assign(k * k, 0.0);
       for (size_t x = 0; x < k; ++x)
@@ -131,6 +134,7 @@ std::vector<double> simultaneous_diag(std::span<const double> real, std::span<co
 
   std::vector<double> out(m * (m + 2), 0.0);
   for (size_t k = 0; k < m; ++k) {
+    interruption_point();
     out[2 * k] = quadratic_form(q.data(), real, m, k, k);
     out[2 * k + 1] = quadratic_form(q.data(), imag, m, k, k);
   }

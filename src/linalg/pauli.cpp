@@ -4,6 +4,7 @@
 #include <cmath>
 #include <utility>
 
+#include "common/interrupt.hpp"
 #include "common/panic.hpp"
 #include "linalg/sizes.hpp"
 
@@ -73,7 +74,9 @@ void add_non_finite_terms(std::span<const double> m, std::vector<double>& out, i
   for (uint64_t e : bad) one_pattern = one_pattern && ((e / d) ^ (e % d)) == flips;
   const double nan = std::nan("");
   const uint64_t strings = uint64_t(1) << (2 * n);
+  InterruptionTicker ticker(uint64_t(1) << 16);
   for (uint64_t j = 0; j < strings; ++j) {
+    ticker.tick(bad.size());
     if (!one_pattern || flip_pattern(j, n) != flips) {
       out[2 * j] = nan;
       out[2 * j + 1] = nan;
@@ -112,7 +115,9 @@ std::vector<double> pauli_expansion(std::span<const double> matrix, int64_t num_
   std::vector<uint64_t> spread(static_cast<size_t>(d));
   for (int64_t c = 0; c < d; ++c) spread[size_t(c)] = spread_bits(uint64_t(c));
   std::vector<uint64_t> bad;  // flat entries with a non-finite part, column-major
+  InterruptionTicker ticker(uint64_t(1) << 16);
   for (int64_t r = 0; r < d; ++r) {
+    ticker.tick(uint64_t(d));
     const uint64_t row_bits = spread[size_t(r)] << 1;
     const double* src = &matrix[size_t(2 * r * d)];
     for (int64_t c = 0; c < d; ++c) {
@@ -131,6 +136,7 @@ std::vector<double> pauli_expansion(std::span<const double> matrix, int64_t num_
   for (uint64_t stride = 1; stride < strings; stride *= 4) {
     for (uint64_t base = 0; base < strings; base += 4 * stride) {
       for (uint64_t k = base; k < base + stride; ++k) {
+        if ((k & 0xFFFF) == 0) interruption_point();
         // Slots (r, c) = 00, 01, 10, 11 become I, X, Y, Z with weights
         // P[c][r]: I = m00 + m11, X = m01 + m10, Y = i (m01 - m10), Z = m00 - m11.
         double* p0 = v + 2 * k;
@@ -156,7 +162,10 @@ std::vector<double> pauli_expansion(std::span<const double> matrix, int64_t num_
     add_non_finite_terms(matrix, out, n, bad);
   }
   const double scale = double(d);
-  for (double& x : out) x /= scale;
+  for (size_t i = 0; i < out.size(); ++i) {
+    if ((i & 0xFFFF) == 0) interruption_point();
+    out[i] /= scale;
+  }
   return out;
 }
 

@@ -29,7 +29,8 @@ using binding::method;
 
 namespace {
 
-std::string version() { return "0.1.0"; }
+// The package version from pyproject.toml, passed in by the build.
+std::string version() { return NIMBIC_VERSION; }
 
 PyMethodDef* seal(std::vector<PyMethodDef>& table) {
   table.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});

@@ -1,8 +1,10 @@
 #include "stabilizer/clifford_batch.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 
+#include "common/interrupt.hpp"
 #include "common/memory.hpp"
 #include "common/panic.hpp"
 #include "stabilizer/instruction_stream.hpp"
@@ -40,7 +42,9 @@ IntList clifford_tableau(std::span<const int64_t> instructions, int64_t n) {
   check_new_tableau(n);
   OwnedPackedTableau t(n);
   const int64_t count = instruction_count(instructions);
+  InterruptionTicker ticker(uint64_t(1) << 16);
   for (int64_t i = 0; i < count; ++i) {
+    ticker.tick(uint64_t(n));
     const int64_t code = instructions[size_t(3 * i)];
     if (n == 0 || !is_gate(code)) continue;
     const int64_t a = instructions[size_t(3 * i + 1)], b = instructions[size_t(3 * i + 2)];
@@ -50,7 +54,7 @@ IntList clifford_tableau(std::span<const int64_t> instructions, int64_t n) {
   const int64_t entries = flat_entries(n);
   IntList out;
   check_result(entries, 1, kSmallIntListItemBytes);
-  out.small.assign(size_t(entries), 0);
+  out.small = zeroed<uint8_t>(size_t(entries));
   t->write_flat(out.small.data());
   return out;
 }
@@ -75,10 +79,10 @@ IntList clifford_run(std::span<const int64_t> instructions, int64_t n, std::span
     small = small && invert_mask[size_t(k)] >= 0 && invert_mask[size_t(k)] <= 255;
   if (small) {
     check_result(total, 1, kSmallIntListItemBytes);
-    out.small.resize(size_t(total));
+    out.small = zeroed<uint8_t>(size_t(total));
   } else {
     check_result(total);
-    out.wide.resize(size_t(total));
+    out.wide = zeroed<int64_t>(size_t(total));
   }
 
   WyRand& generator = default_generator();
@@ -90,11 +94,19 @@ IntList clifford_run(std::span<const int64_t> instructions, int64_t n, std::span
   for (int64_t k = 0; k < m; ++k)
     offsets[size_t(k)] =
         int64_t(prog.constant[size_t(k)]) ^ (k < int64_t(invert_mask.size()) ? invert_mask[size_t(k)] : 0);
-  if (small) {
-    const std::vector<uint8_t> bytes(offsets.begin(), offsets.end());
-    sample_repetitions(prog, bytes, seeded, repetitions, out.small.data());
-  } else {
-    sample_repetitions(prog, offsets, seeded, repetitions, out.wide.data());
+  const std::vector<uint8_t> bytes =
+      small ? std::vector<uint8_t>(offsets.begin(), offsets.end()) : std::vector<uint8_t>();
+  // In chunks of about 2^21 entries, with a stop check between them; the
+  // generator state of repetition `first` continues the seeded sequence.
+  const int64_t chunk = std::max<int64_t>(64, (int64_t(1) << 21) / m / 64 * 64);
+  for (int64_t first = 0; first < repetitions; first += chunk) {
+    interruption_point();
+    const int64_t reps = std::min(chunk, repetitions - first);
+    const uint64_t start = seeded + uint64_t(first) * uint64_t(m) * WyRand::kIncrement;
+    if (small)
+      sample_repetitions(prog, bytes, start, reps, out.small.data() + first * m);
+    else
+      sample_repetitions(prog, offsets, start, reps, out.wide.data() + first * m);
   }
   generator.skip(uint64_t(total));
   return out;

@@ -1,5 +1,6 @@
 #include "stabilizer/measurement_program.hpp"
 
+#include "common/interrupt.hpp"
 #include "stabilizer/instruction_stream.hpp"
 #include "stabilizer/inverse_tableau.hpp"
 #include "stabilizer/tableau.hpp"
@@ -25,7 +26,9 @@ MeasurementProgram compile_measurements(std::span<const int64_t> instructions, i
   inverse.set_identity();
   prog.form_start.push_back(0);
   int64_t k = 0;
+  InterruptionTicker ticker(uint64_t(1) << 16);
   for (int64_t i = 0; i < count; ++i) {
+    ticker.tick(uint64_t(n));
     const int64_t code = instructions[size_t(3 * i)], a = instructions[size_t(3 * i + 1)],
                   b = instructions[size_t(3 * i + 2)];
     check_instruction(code, a, b, n, true);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/interrupt.hpp"
 #include "common/memory.hpp"
 #include "common/panic.hpp"
 #include "stabilizer/bit_matrix.hpp"
@@ -238,6 +239,7 @@ void PackedTableau::for_each_row_chunk(int64_t first_column, Sink&& sink) const 
   uint64_t block[64];
   for (int64_t half = 0; half < 2; ++half) {
     for (int64_t w = 0; w < half_; ++w) {
+      interruption_point();
       const int64_t first_row = w * 64, rows = std::min<int64_t>(64, n_ - first_row);
       for (int64_t q0 = 0; q0 < n_; q0 += 64) {
         const int64_t cols = std::min<int64_t>(64, n_ - q0);

@@ -3,10 +3,11 @@
 #include <cmath>
 #include <utility>
 
+#include "common/interrupt.hpp"
 #include "common/memory.hpp"
 #include "common/panic.hpp"
 #include "common/pauli_type.hpp"
-#include "common/split_work.hpp"
+#include "common/split_work_interruptible.hpp"
 #include "stabilizer/state_vector_rows.hpp"
 
 namespace nimbic::stabilizer {
@@ -105,12 +106,13 @@ std::vector<double> stabilizer_state(const ReducedGroup& g, int n) {
   std::vector<uint8_t> phase(size_t(1) << k);
   phase[0] = 0;
   for (size_t j = 0; j < k; ++j) {
+    interruption_point();
     const PauliString& s = *x_gens[j];
     uint64_t mask = 0;
     for (size_t i = 0; i < j; ++i) mask |= uint64_t(parity(s.z & x_gens[i]->x)) << i;
     const unsigned base = s.phase + 2 * unsigned(parity(s.z & c));
     const uint64_t half = uint64_t(1) << j;
-    split_work(half, 1, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+    split_work_interruptible(half, 1, 16, [&](unsigned, uint64_t begin, uint64_t end) {
       for (uint64_t t = begin; t < end; ++t)
         phase[half + t] = uint8_t((phase[t] + base + 2 * unsigned(parity(mask & t))) & 3);
     });
@@ -124,10 +126,10 @@ std::vector<double> stabilizer_state(const ReducedGroup& g, int n) {
   // Going from point t - 1 to point t flips generators 0..ctz(t).
   std::vector<uint64_t> flips(k + 1, 0);
   for (size_t j = 0; j < k; ++j) flips[j] = (j ? flips[j - 1] : 0) ^ x_gens[j]->x;
-  std::vector<double> out(size_t(2) << n, 0.0);
+  std::vector<double> out = zeroed<double>(size_t(2) << n);
   double* o = out.data();
   // Every t writes its own point, so the points may be filled in parts.
-  split_work(phase.size(), 2, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+  split_work_interruptible(phase.size(), 2, 16, [&](unsigned, uint64_t begin, uint64_t end) {
     uint64_t point = c;
     for (size_t j = 0; j < k; ++j)
       if (begin >> j & 1) point ^= x_gens[j]->x;

@@ -14,8 +14,9 @@
 #include <cmath>
 #include <vector>
 
+#include "common/interrupt.hpp"
 #include "common/memory.hpp"
-#include "common/split_work.hpp"
+#include "common/split_work_interruptible.hpp"
 #include "stabilizer/state_vector_rows.hpp"
 
 namespace nimbic::stabilizer {
@@ -94,13 +95,14 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
 
   // Coefficients of M, multiplying by (I + g_k) on the right row by row:
   // X^x Z^z * i^e X^xk Z^zk = i^(e + 2|z & xk|) X^(x^xk) Z^(z^zk).
-  std::vector<Gaussian> coef(count);
+  std::vector<Gaussian> coef = zeroed<Gaussian>(count);
   coef[0] = {1, 0};
   for (const PauliString& g : rows) {
+    interruption_point();
     const uint64_t w = basis.coordinates(g);
     if (w == 0) {  // g = +-I: (I + g) is 2I or 0
       const int64_t f = g.phase == 0 ? 2 : 0;
-      split_work(count, 1, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+      split_work_interruptible(count, 1, 16, [&](unsigned, uint64_t begin, uint64_t end) {
         for (uint64_t a = begin; a < end; ++a) coef[a] = {coef[a].re * f, coef[a].im * f};
       });
       continue;
@@ -108,7 +110,7 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
     // Each pair (a, a ^ w) is updated once, from its member without the top
     // bit of w, so the indices may be split into parts.
     const uint64_t top = uint64_t(1) << (63 - __builtin_clzll(w));
-    split_work(count, 2, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+    split_work_interruptible(count, 2, 16, [&](unsigned, uint64_t begin, uint64_t end) {
       for (uint64_t a = begin; a < end; ++a) {
         if (a & top) continue;
         const uint64_t b = a ^ w;
@@ -124,7 +126,7 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
   // F_t(sigma) for every t: Walsh-Hadamard transforms over h (the low r0
   // bits of an index), in place, one butterfly stage at a time.
   for (uint64_t half = 1; half < h_count; half <<= 1)
-    split_work(count, 1, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+    split_work_interruptible(count, 1, 16, [&](unsigned, uint64_t begin, uint64_t end) {
       for (uint64_t j = begin; j < end; ++j) {
         if (j & half) continue;
         const Gaussian u = coef[j], v = coef[j + half];
@@ -133,7 +135,7 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
       }
     });
   std::vector<uint8_t> nonzero(h_count, 0);
-  split_work(h_count, t_count, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+  split_work_interruptible(h_count, t_count, 16, [&](unsigned, uint64_t begin, uint64_t end) {
     for (uint64_t sigma = begin; sigma < end; ++sigma)
       for (uint64_t t = 0; t < t_count && !nonzero[sigma]; ++t) {
         const Gaussian& v = coef[(t << r0) | sigma];
@@ -180,11 +182,11 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
   }
 
   const uint64_t dim = uint64_t(1) << n;
-  std::vector<double> out(2 * dim, 0.0);
+  std::vector<double> out = zeroed<double>(2 * dim);
   if (column == UINT64_MAX) return out;  // M = 0: no column passes the threshold
   uint64_t sigma = 0;
   for (size_t i = 0; i < r0; ++i) sigma |= uint64_t(parity(basis.vectors[r1 + i].z & column)) << i;
-  split_work(t_count, 4, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+  split_work_interruptible(t_count, 4, 16, [&](unsigned, uint64_t begin, uint64_t end) {
     for (uint64_t t = begin; t < end; ++t) {
       Gaussian v = coef[(t << r0) | sigma];
       if (parity(zt[t] & column)) v = {-v.re, -v.im};
@@ -198,7 +200,7 @@ std::vector<double> state_vector_by_expansion(const std::vector<PauliString>& ro
   double norm2 = 0.0;
   for (uint64_t i = 0; i < dim; ++i) norm2 += out[2 * i] * out[2 * i] + out[2 * i + 1] * out[2 * i + 1];
   const double scale = 1.0 / std::sqrt(norm2);
-  split_work(out.size(), 1, 16, [&](unsigned, uint64_t begin, uint64_t end) {
+  split_work_interruptible(out.size(), 1, 16, [&](unsigned, uint64_t begin, uint64_t end) {
     for (uint64_t i = begin; i < end; ++i) out[i] *= scale;
   });
   return out;

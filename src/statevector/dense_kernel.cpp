@@ -3,6 +3,7 @@
 
 #include "common/split_work.hpp"
 #include "statevector/gate_kernels.hpp"
+#include "statevector/split_groups.hpp"
 
 namespace nimbic::statevector {
 
@@ -52,13 +53,13 @@ void any_size(double* state, const Groups& groups, const double* matrix, double*
 void dense_scalar(double* state, const Groups& groups, const double* matrix) {
   const size_t size = groups.offsets.size();
   if (size == 2) {
-    split_work(groups.count, 2, 1,
-               [&](unsigned, uint64_t begin, uint64_t end) { one_target(state, groups, matrix, begin, end); });
+    split_groups(groups.count, 2, 1, 4,
+                 [&](unsigned, uint64_t begin, uint64_t end) { one_target(state, groups, matrix, begin, end); });
     return;
   }
   // Gathered amplitudes of each part, allocated before the split.
   std::vector<double> scratch(2 * size * split_parts(groups.count, size, 1));
-  split_work(groups.count, size, 1, [&](unsigned part, uint64_t begin, uint64_t end) {
+  split_groups(groups.count, size, 1, size * size, [&](unsigned part, uint64_t begin, uint64_t end) {
     any_size(state, groups, matrix, scratch.data() + 2 * size * part, begin, end);
   });
 }

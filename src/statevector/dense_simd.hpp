@@ -263,8 +263,8 @@ bool dense_simd(double* state, const Groups& all_groups, const double* matrix) {
   const uint64_t count = groups.count;
   if (count < kLanes) return false;
   auto split = [&](DenseRun run) {
-    split_work(count, size, kLanes,
-               [&](unsigned, uint64_t begin, uint64_t end) { run(state, groups, matrix, keep, begin, end); });
+    split_groups(count, size, kLanes, size * size,
+                 [&](unsigned, uint64_t begin, uint64_t end) { run(state, groups, matrix, keep, begin, end); });
     return true;
   };
   if (in_register != nullptr) return split(in_register);
@@ -280,7 +280,7 @@ bool dense_simd(double* state, const Groups& all_groups, const double* matrix) {
   }
   const uint64_t per_part = 2 * size * 2 * kLanes + 8;  // doubles: a and sw registers, plus alignment
   std::vector<double> scratch(per_part * split_parts(count, size, kLanes));
-  split_work(count, size, kLanes, [&](unsigned part, uint64_t begin, uint64_t end) {
+  split_groups(count, size, kLanes, size * size, [&](unsigned part, uint64_t begin, uint64_t end) {
     dense_dynamic(state, groups, matrix, keep, scratch.data() + per_part * part, begin, end);
   });
   return true;

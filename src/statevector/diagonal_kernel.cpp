@@ -4,6 +4,7 @@
 
 #include "common/split_work.hpp"
 #include "statevector/gate_kernels.hpp"
+#include "statevector/split_groups.hpp"
 
 namespace nimbic::statevector {
 
@@ -12,7 +13,7 @@ void diagonal_scalar(double* state, const Groups& groups, const double* entries)
   for (size_t j = 0; j < groups.offsets.size(); ++j)
     if (!(entries[2 * j] == 1.0 && entries[2 * j + 1] == 0.0)) rows.push_back(j);
   if (rows.empty()) return;
-  split_work(groups.count, rows.size(), 1, [&](unsigned, uint64_t begin, uint64_t end) {
+  split_groups(groups.count, rows.size(), 1, rows.size(), [&](unsigned, uint64_t begin, uint64_t end) {
     uint64_t b = groups.base(begin);
     for (uint64_t c = begin; c < end; ++c, b = groups.next(b))
       for (size_t j : rows) {

@@ -17,6 +17,7 @@
 #include "common/split_work.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/run_prefetch.hpp"
+#include "statevector/split_groups.hpp"
 
 namespace nimbic::statevector {
 
@@ -141,8 +142,8 @@ bool diagonal_simd(double* state, const Groups& groups, const double* entries) {
              : lines.size() == 2 ? run_lines<2>
              : lines.size() == 4 ? run_lines<4>
                                  : run_lines<0>;
-  split_work(lg.count, lines.size() * kLineLanes, 1,
-             [&](unsigned, uint64_t begin, uint64_t end) { run(state, lg, lines, touched, begin, end); });
+  split_groups(lg.count, lines.size() * kLineLanes, 1, lines.size() * kLineLanes,
+               [&](unsigned, uint64_t begin, uint64_t end) { run(state, lg, lines, touched, begin, end); });
   return true;
 }
 

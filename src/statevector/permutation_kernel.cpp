@@ -8,6 +8,7 @@
 #include "common/split_work.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/run_prefetch.hpp"
+#include "statevector/split_groups.hpp"
 
 namespace nimbic::statevector {
 
@@ -112,7 +113,7 @@ void permutation_scalar(double* state, const Groups& groups, const int64_t* perm
   const size_t moved = moves.to.size();
   if (moved == 0) return;
   std::vector<double> scratch(moved > 4 ? 2 * moved * split_parts(groups.count, moved, 1) : 0);
-  split_work(groups.count, moved, 1, [&](unsigned part, uint64_t begin, uint64_t end) {
+  split_groups(groups.count, moved, 1, moved, [&](unsigned part, uint64_t begin, uint64_t end) {
     switch (moved) {
       case 1:
         return move_runs<1>(state, groups, moves, nullptr, begin, end);

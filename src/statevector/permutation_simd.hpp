@@ -127,8 +127,8 @@ bool permutation_simd(double* state, const Groups& all_groups, const int64_t* pe
   const size_t moved = rows.to.size();
   if (moved == 0) return true;
   auto split = [&](MovesRun run) {
-    split_work(count, moved, kLanes,
-               [&](unsigned, uint64_t begin, uint64_t end) { run(state, groups, rows, keep, begin, end); });
+    split_groups(count, moved, kLanes, moved,
+                 [&](unsigned, uint64_t begin, uint64_t end) { run(state, groups, rows, keep, begin, end); });
     return true;
   };
   if (in_register != nullptr) return split(in_register);
@@ -150,7 +150,7 @@ bool permutation_simd(double* state, const Groups& all_groups, const int64_t* pe
   }
   const uint64_t per_part = 2 * 2 * moved * kLanes + 8;
   std::vector<double> scratch(per_part * split_parts(count, moved, kLanes));
-  split_work(count, moved, kLanes, [&](unsigned part, uint64_t begin, uint64_t end) {
+  split_groups(count, moved, kLanes, moved, [&](unsigned part, uint64_t begin, uint64_t end) {
     moves_dynamic(state, groups, rows, keep, scratch.data() + per_part * part, begin, end);
   });
   return true;

@@ -17,6 +17,7 @@
 #include "common/split_work.hpp"
 #include "statevector/gate_kernels.hpp"
 #include "statevector/run_prefetch.hpp"
+#include "statevector/split_groups.hpp"
 
 namespace nimbic::statevector {
 
