@@ -26,8 +26,8 @@ namespace {
 // cpuid directly: the runtime behind __builtin_cpu_supports is not filled in
 // by every toolchain's libraries (zig's compiler-rt answers "no" for every
 // feature). `xcr0` are the XCR0 bits needed, `ebx7` the cpuid leaf 7 bit.
-bool probe(unsigned xcr0, unsigned ebx7) {
 #if defined(__x86_64__) || defined(__i386__)
+bool probe(unsigned xcr0, unsigned ebx7) {
   unsigned a = 0, b = 0, c = 0, d = 0;
   if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) return false;
   unsigned xcr0_low = 0, xcr0_high = 0;
@@ -35,15 +35,10 @@ bool probe(unsigned xcr0, unsigned ebx7) {
   if ((xcr0_low & xcr0) != xcr0) return false;
   if (__get_cpuid_count(7, 0, &a, &b, &c, &d) == 0) return false;
   return (b & ebx7) != 0;
-#else
-  (void)xcr0, (void)ebx7;
-  return false;
-#endif
 }
 
 // AVX2: the YMM state (XCR0 bits 1, 2). AVX-512 Foundation: also the opmask
 // and ZMM states (bits 5 to 7).
-#if defined(__x86_64__) || defined(__i386__)
 bool probe_avx2() { return probe(0x6, bit_AVX2); }
 bool probe_avx512() { return probe(0xE6, bit_AVX512F); }
 #else
