@@ -1,7 +1,7 @@
 // The diagonal gate kernel, written once for both vector widths. Included
-// only by diagonal_kernel_avx2.cpp and diagonal_kernel_avx512.cpp, inside
-// `#if NIMBIC_X86_SIMD`, after they define V (their vector type, in an
-// anonymous namespace) and NIMBIC_TARGET (their function attribute).
+// only by the gate_kernels_<isa>.cpp files, inside `#if NIMBIC_X86_SIMD`,
+// after they define V (their vector type, in an anonymous namespace) and
+// NIMBIC_TARGET (their function attribute).
 //
 // The kernel walks 64-byte lines of four amplitudes (one AVX-512 register,
 // two AVX2 registers). Target and control bits inside a line only change
