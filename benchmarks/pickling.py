@@ -18,23 +18,12 @@ Target: pickle.dumps(state, protocol=5) within 2x the floor at 24 qubits.
 import argparse
 import copy
 import pickle
-import time
 
 import nimbic_native as nn
+from timing import best_times
 
 TARGET = 2.0
 
-
-def best_times(fns, repeats):
-    """Best time of each callable; the callables take turns, so that load
-    from other processes falls on all of them alike."""
-    best = [float("inf")] * len(fns)
-    for _ in range(repeats):
-        for i, fn in enumerate(fns):
-            t0 = time.perf_counter()
-            fn()
-            best[i] = min(best[i], time.perf_counter() - t0)
-    return best
 
 
 def main():

@@ -24,19 +24,9 @@ HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests"))
 
 import nimbic_native as nn  # noqa: E402
+from timing import best_times  # noqa: E402
 from interrupt_cases import CASES, interrupt  # noqa: E402
 
-
-def best_times(fns, repeats):
-    """Best time of each callable; they take turns, so that load from other
-    processes falls on all of them alike."""
-    best = [float("inf")] * len(fns)
-    for _ in range(repeats):
-        for i, fn in enumerate(fns):
-            t0 = time.perf_counter()
-            fn()
-            best[i] = min(best[i], time.perf_counter() - t0)
-    return best
 
 
 def met(ok):

@@ -8,7 +8,10 @@ this script and the summary tables in README.md.
 Needs the `bench` extra (numpy, qulacs, qiskit-aer, stim, matplotlib). The
 gate and shot timings run in a child process pinned to one CPU, with qulacs
 on one OpenMP thread and qiskit-aer limited to one thread, so every simulator
-runs on one core; the benchmark scripts run as a person would run them. Each
+runs on one core; the benchmark scripts run as a person would run them, and
+the structured gates and whole circuits of circuits.py (at one thread and on
+all cores, against qulacs's specialised gates and qiskit-aer with fusion)
+get tables of their own. Each
 timing is the best of several rounds, and the rounds take turns between the
 simulators so that load from other processes falls on all of them alike.
 States of n qubits take 2^(n+4) bytes each; three of them are alive at a
@@ -34,6 +37,7 @@ SIMULATORS = ["nimbic_native", "qulacs", "qiskit-aer"]
 GATE_KINDS = {"1q": "random 1-qubit unitary", "2q": "random 2-qubit unitary on neighbours"}
 SURFACE_DISTANCES = (3, 5, 7, 9)
 SHOTS = 10_000
+CIRCUITS = "circuits.py"  # run on its own: its legs pin and time themselves
 
 
 # ---------------------------------------------------------------- worker side
@@ -264,7 +268,7 @@ def machine():
 def run_scripts():
     results = []
     for script in sorted(HERE.glob("*.py")):
-        if script.name == pathlib.Path(__file__).name:
+        if script.name in (pathlib.Path(__file__).name, CIRCUITS):
             continue
         print(f"running {script.name} ...", file=sys.stderr, flush=True)
         t0 = time.perf_counter()
@@ -276,6 +280,59 @@ def run_scripts():
                 else (e.stdout or ""), "timed out after 900 s"
         results.append((script.name, time.perf_counter() - t0, status, output.rstrip()))
     return results
+
+
+def run_circuits(args):
+    """circuits.py, which runs its own one-thread and all-core legs: its
+    printed output and its timings (None if it failed)."""
+    print(f"running {CIRCUITS} ...", file=sys.stderr, flush=True)
+    raw = HERE / "circuits.json"
+    command = [sys.executable, str(HERE / CIRCUITS), "--json", str(raw)]
+    if args.circuit_qubits:
+        command += ["--qubits", *map(str, args.circuit_qubits)]
+    t0 = time.perf_counter()
+    done = subprocess.run(command, capture_output=True, text=True)
+    legs = None
+    if done.returncode == 0 and raw.exists():
+        legs = json.loads(raw.read_text())
+        raw.unlink()
+    script = (CIRCUITS, time.perf_counter() - t0, f"exit status {done.returncode}",
+              (done.stdout + done.stderr).rstrip())
+    return script, legs
+
+
+def leg_title(leg):
+    return "one thread" if leg["leg"] == "one" else "all cores"
+
+
+def structured_gate_table(legs):
+    """Per gate and bit position: our time over qulacs's specialised gate, for
+    each size and leg (below 1: we are faster)."""
+    columns = [(leg, n) for leg in legs for n in leg["sizes"] if "gates" in leg["sizes"][n]]
+    if not columns:
+        return "(no timings)"
+    lines = ["| gate | " + " | ".join(f"{leg_title(leg)}, n = {n}" for leg, n in columns) + " |",
+             "|---|" + "---:|" * len(columns)]
+    labels = [r["label"] for r in columns[0][0]["sizes"][columns[0][1]]["gates"]]
+    for label in labels:
+        cells = []
+        for leg, n in columns:
+            row = next(r for r in leg["sizes"][n]["gates"] if r["label"] == label)
+            cells.append(f"{row['ours'] / row['qulacs']:.2f}")
+        lines.append(f"| {label} | " + " | ".join(cells) + " |")
+    return "\n".join(lines)
+
+
+def circuit_table(legs):
+    lines = ["| circuit | qubits | threads | nimbic_native | vs qulacs | vs qulacs optimised | vs qiskit-aer fusion |",
+             "|---|---:|---|---:|---:|---:|---:|"]
+    for leg in legs:
+        for n, size in leg["sizes"].items():
+            for r in size.get("circuits", []):
+                lines.append(f"| {r['label']} | {n} | {leg_title(leg)} | {fmt_time(r['ours'])} | "
+                             f"{r['ours'] / r['qulacs']:.2f} | {r['ours'] / r['qulacs opt']:.2f} | "
+                             f"{r['ours'] / r['aer fusion']:.2f} |")
+    return "\n".join(lines)
 
 
 def run_worker(args):
@@ -351,7 +408,7 @@ def shot_table(rows):
     return "\n".join(lines)
 
 
-def write_report(data, scripts, cpu, started, elapsed, args):
+def write_report(data, scripts, cpu, started, elapsed, args, legs=None):
     m = machine()
     versions = ", ".join(f"{k} {v}" for k, v in data["versions"].items())
     lines = [
@@ -388,6 +445,28 @@ def write_report(data, scripts, cpu, started, elapsed, args):
         "",
         shot_table(data["shots"]),
         "",
+    ]
+    if legs:
+        lines += [
+            "## Structured gates and whole circuits",
+            "",
+            "From `benchmarks/circuits.py` (its full output is below). Gates as users of each simulator "
+            "call them: ours through `NativeState.apply_gate` with the gate's matrix, qulacs's own gate "
+            "objects (`H`, `X`, `RZ`, `CNOT`, `CZ`, `SWAP`, `TOFFOLI`; controlled phase as a `DenseMatrix` "
+            "with a control qubit), qiskit-aer with fusion on for whole circuits. One thread: each "
+            "simulator's process pinned to one CPU; all cores: no pinning. Our time over theirs (below 1: "
+            "we are faster).",
+            "",
+            "### Per gate, ours / qulacs's specialised gate",
+            "",
+            structured_gate_table(legs),
+            "",
+            "### Whole circuits, one call per gate from Python",
+            "",
+            circuit_table(legs),
+            "",
+        ]
+    lines += [
         "## Benchmark scripts",
         "",
         "Each script's own output, as printed (run without pinning, on all cores).",
@@ -418,6 +497,8 @@ def main():
     parser.add_argument("--min-qubits", type=int, default=10)
     parser.add_argument("--max-qubits", type=int, default=26)
     parser.add_argument("--no-readme", action="store_true", help="leave README.md unchanged")
+    parser.add_argument("--circuit-qubits", type=int, nargs="+",
+                        help="sizes for circuits.py (default: its own, 20 to 26)")
     parser.add_argument("--worker", action="store_true", help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.worker:
@@ -430,9 +511,11 @@ def main():
     started = datetime.datetime.now().astimezone()
     t0 = time.perf_counter()
     scripts = run_scripts()
+    circuits_script, legs = run_circuits(args)
+    scripts = sorted(scripts + [circuits_script])
     cpu, data = run_worker(args)
     plot(data, PLOT)
-    write_report(data, scripts, cpu, started, time.perf_counter() - t0, args)
+    write_report(data, scripts, cpu, started, time.perf_counter() - t0, args, legs)
     if not args.no_readme:
         update_readme(data, started, machine()["cpu"])
     print(f"wrote {REPORT.relative_to(ROOT)} and {PLOT.relative_to(ROOT)}", file=sys.stderr)

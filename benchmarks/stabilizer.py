@@ -11,9 +11,9 @@ ratios, not absolute targets.
 
 import argparse
 import random
-import time
 
 import nimbic_native as nn
+from timing import best_times
 
 try:
     import stim
@@ -24,17 +24,6 @@ H, S, SDG, X, Y, Z, CNOT, CZ, SWAP, MEASURE = range(10)
 STIM_NAMES = {H: "H", S: "S", SDG: "S_DAG", X: "X", Y: "Y", Z: "Z", CNOT: "CX", CZ: "CZ", SWAP: "SWAP",
               MEASURE: "M"}
 
-
-def best_times(fns, repeats):
-    """Best time of each callable; the callables take turns, so that load
-    from other processes falls on all of them alike."""
-    best = [float("inf")] * len(fns)
-    for _ in range(repeats):
-        for i, fn in enumerate(fns):
-            t0 = time.perf_counter()
-            fn()
-            best[i] = min(best[i], time.perf_counter() - t0)
-    return best
 
 
 def to_stim(ops):

@@ -12,6 +12,7 @@ import pytest
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 FAMILIES = [
+    "cpu_quota",
     "density_blocks",
     "density_diagonal",
     "density_map",
@@ -28,7 +29,9 @@ FAMILIES = [
     "stabilizer_state_vector",
     "statevector_1q",
     "statevector_2q_adjacent",
+    "statevector_dispatch",
     "statevector_general",
+    "statevector_measurement",
 ]
 
 

@@ -13,6 +13,7 @@ Two independent references:
   vector paths.
 """
 import math
+import os
 import re
 
 import numpy
@@ -224,6 +225,74 @@ def test_descending_pair_is_exchanged_gate():
     assert nn.apply_gate(state, gate, n, [2, 1]) == nn.apply_gate(state, flat(swapped), n, [1, 2])
 
 
+def controlled(k, control_bits, values, block):
+    """The identity on 2^k rows except `block` on the rows whose gate bits
+    `control_bits` equal `values`."""
+    d = 1 << k
+    rows = [i for i in range(d) if i & control_bits == values]
+    m = numpy.eye(d, dtype=complex)
+    m[numpy.ix_(rows, rows)] = block
+    return flat(m)
+
+
+def unsigned_zeros(floats):
+    return bits(numpy.asarray(floats, dtype=float) + 0.0)
+
+
+def structured_gates(k):
+    d = 1 << k
+    gates = [flat(numpy.diag(numpy.exp(1j * rng.normal(size=d)))),                 # diagonal
+             controlled(k, (d - 1) >> 1 << 1, (d - 1) >> 1 << 1, rng.normal(size=(2, 2)) + 0j),  # controls above
+             controlled(k, 1, 0, rng.normal(size=(d // 2, d // 2)) + 1j),           # anti-control, lowest gate bit
+             controlled(k, d - 1, d - 2, [[numpy.exp(0.4j)]]),                      # controlled phase
+             permutation_gate(list(range(d - 2)) + [d - 1, d - 2], d),              # multi-controlled X
+             permutation_gate(list(range(d)), d, [1.0] * (d - 1) + [-1.0])]         # multi-controlled Z
+    if k == 1:
+        gates += [flat([[0, 1], [1, 0]]), flat([[0, -1], [1, 0]]), flat([[1, 0], [0, 1j]])]
+    return gates
+
+
+@pytest.mark.parametrize("n, targets", [
+    (1, [0]), (3, [2]), (5, [0]), (5, [4, 3]), (5, [3, 4]), (6, [5, 0]), (6, [0, 5, 4]), (7, [6, 5, 4]),
+    (7, [2, 6, 0]), (20, [19]), (20, [18, 19]), (20, [19, 10]), (20, [0, 19, 17]), (20, [3, 12]),
+])
+def test_structured_gates_give_documented_bits(n, targets):
+    """Controls, diagonals and moved rows: the documented bits for every
+    non-zero amplitude (a zero's sign may differ), threads or not."""
+    state = numpy.random.default_rng(n).normal(size=2 << n)
+    s = nn.NativeState(n)
+    view = numpy.frombuffer(s, dtype=float)
+    for gate in structured_gates(len(targets)):
+        view[:] = state
+        s.apply_gate(gate, targets)
+        assert numpy.array_equal(unsigned_zeros(view), unsigned_zeros(documented(state, gate, n, targets)))
+
+
+def test_thread_count_leaves_every_bit():
+    """One CPU or all of them (the kernels split their work over the CPUs the
+    process may use): the same bits for gates, probabilities and measurement."""
+    cpus = os.sched_getaffinity(0)
+    if len(cpus) < 2:
+        pytest.skip("needs two CPUs")
+    n = 21
+    state = list(numpy.random.default_rng(5).normal(size=2 << n) * 2.0 ** -10)
+    gates = [(random_gate(1), [20]), (random_gate(2), [3, 17]), (CNOT, [20, 2]),
+             (flat(numpy.diag(numpy.exp(1j * numpy.arange(8)))), [0, 20, 9])]
+    results = []
+    for allowed in ({min(cpus)}, cpus):
+        os.sched_setaffinity(0, allowed)
+        try:
+            s = nn.NativeState(n)
+            s.set_amplitudes(state)
+            for gate, targets in gates:
+                s.apply_gate(gate, targets)
+            probs = s.probabilities([20, 0]) + nn.state_probabilities(state, [], n)
+            results.append((s.amplitudes(), probs, s.measure([7], 0.4), s.amplitudes()))
+        finally:
+            os.sched_setaffinity(0, cpus)
+    assert results[0] == results[1]
+
+
 @pytest.mark.parametrize("n, gate, targets", [(0, [], [0]), (-3, [], [5, 5]), (3, [], [])])
 def test_early_returns_check_nothing(n, gate, targets):
     state = random_state(2)
@@ -288,6 +357,20 @@ def test_probabilities_and_collapse(n, targets):
                                 for p, t in enumerate(targets)) for i in range(1 << n)])
         numpy.testing.assert_allclose(out, numpy.where(keep, psi / math.sqrt(probs[m]), 0), atol=1e-14)
         assert (out[~keep] == 0).all()
+
+
+@pytest.mark.parametrize("n, targets", [(14, []), (15, [14]), (16, [0, 15]), (17, [8, 2, 16])])
+def test_large_probabilities_and_measure(n, targets):
+    """Past 4096 groups an outcome's sum is regrouped by chunks: within a few
+    ulps of the sequential sum, and still the very sum that collapse uses."""
+    state = random_state(n)
+    probs = nn.state_probabilities(state, targets, n)
+    numpy.testing.assert_allclose(probs, sequential_probabilities(state, n, targets), rtol=1e-13, atol=0)
+    for outcome in (0, len(probs) - 1):
+        s = nn.NativeState(n)
+        s.set_amplitudes(state)
+        assert s.measure(targets, sum(probs[:outcome]) + probs[outcome] / 2) == outcome
+        assert s.amplitudes() == nn.collapse_state(state, targets, outcome, n)
 
 
 def test_measurement_orders_and_bell_state():

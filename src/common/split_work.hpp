@@ -22,7 +22,7 @@ namespace nimbic {
 
 struct SplitPolicy {
   unsigned threads = 0;                   // 0: the cores the process may use
-  uint64_t min_work = uint64_t(1) << 20;  // less work than this runs on one thread
+  uint64_t min_work = uint64_t(1) << 18;  // less work than this runs on one thread
 };
 
 // The calling thread's policy: the default unless a ScopedSplitPolicy is alive.

@@ -3,6 +3,8 @@
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
 #include "common/thresholds.hpp"
+#include "statevector/gate_kernels.hpp"
+#include "statevector/gate_plan.hpp"
 #include "statevector/gates.hpp"
 
 namespace nimbic::statevector {
@@ -17,15 +19,37 @@ void apply_gate_into(std::span<double> state, int64_t num_qubits, std::span<cons
   require_length(int64_t(gate.size()), k <= 30 ? int64_t(2) << (2 * k) : INT64_MAX);
   require_length(int64_t(state.size()), state_floats(num_qubits));
 
-  if (k == 1) {
-    apply_gate_1q(state.data(), num_qubits, targets[0], gate.data());
-  } else if (k == 2 && targets[1] == targets[0] + 1) {
-    apply_gate_2q_adjacent(state.data(), num_qubits, targets[1], gate.data());
-  } else if (k == 2 && targets[0] == targets[1] + 1) {
-    const auto swapped = swap_2q_basis(gate);
-    apply_gate_2q_adjacent(state.data(), num_qubits, targets[0], swapped.data());
-  } else {
-    apply_gate_general(state.data(), num_qubits, gate.data(), targets);
+  // A descending adjacent pair runs as the exchanged gate on the ascending
+  // pair (which fixes the order in which its rows sum their columns).
+  std::array<double, 32> exchanged;
+  std::array<int64_t, 2> ascending;
+  const double* g = gate.data();
+  if (k == 2 && targets[0] == targets[1] + 1) {
+    exchanged = swap_2q_basis(gate);
+    ascending = {targets[1], targets[0]};
+    g = exchanged.data();
+    targets = ascending;
+  }
+  apply_plan(state.data(), num_qubits, plan_gate(g, targets, num_qubits));
+}
+
+void apply_plan(double* state, int64_t num_qubits, const GatePlan& plan) {
+  if (plan.kind == PlanKind::kIdentity) return;
+  const Groups groups(num_qubits, plan.offsets, plan.control_mask, plan.control_pattern);
+  switch (plan.kind) {
+    case PlanKind::kDense:
+      if (!dense_avx512(state, groups, plan.entries.data()) && !dense_avx2(state, groups, plan.entries.data()))
+        dense_scalar(state, groups, plan.entries.data());
+      return;
+    case PlanKind::kDiagonal:
+      if (!diagonal_avx2(state, groups, plan.entries.data())) diagonal_scalar(state, groups, plan.entries.data());
+      return;
+    case PlanKind::kPermutation:
+      if (!permutation_avx2(state, groups, plan.perm.data(), plan.sign.data()))
+        permutation_scalar(state, groups, plan.perm.data(), plan.sign.data());
+      return;
+    case PlanKind::kIdentity:
+      return;
   }
 }
 

@@ -10,8 +10,8 @@
 
 namespace nimbic::statevector {
 
-// Validates targets, gate and state length, then picks the single-target,
-// adjacent-pair or general kernel. With n <= 0 or no targets nothing happens.
+// Validates targets, gate and state length, then runs the gate's plan
+// (gate_plan.hpp). With n <= 0 or no targets nothing happens.
 void apply_gate_into(std::span<double> state, int64_t num_qubits, std::span<const double> gate,
                      std::span<const int64_t> targets);
 
@@ -27,11 +27,5 @@ std::array<double, 32> swap_2q_basis(std::span<const double> gate);
 // magnitude (||re| - 1| <= 1e-12). Fills `perm` and `sign` for every row when
 // all qualify.
 bool signed_permutation(const double* gate, size_t size, int64_t* perm, double* sign);
-
-// The kernels. The caller has validated everything: `state` holds 2^(n+1)
-// floats, targets are distinct and in range, the gate is long enough.
-void apply_gate_1q(double* state, int64_t num_qubits, int64_t target, const double* gate);
-void apply_gate_2q_adjacent(double* state, int64_t num_qubits, int64_t high_target, const double* gate);
-void apply_gate_general(double* state, int64_t num_qubits, const double* gate, std::span<const int64_t> targets);
 
 }  // namespace nimbic::statevector

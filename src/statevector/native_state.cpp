@@ -6,10 +6,27 @@
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
 #include "common/sample_outcome.hpp"
+#include "common/split_work.hpp"
 #include "statevector/gates.hpp"
 #include "statevector/measurement.hpp"
 
 namespace nimbic::statevector {
+
+namespace {
+
+// Copies `from` to the start of `to` and zeroes the rest, split over
+// threads in 64-byte pieces.
+void copy_and_clear(std::span<const double> from, std::span<double> to) {
+  const size_t copied = std::min(from.size(), to.size());
+  split_work(to.size(), 1, 8, [&](unsigned, uint64_t begin, uint64_t end) {
+    const size_t mid = std::clamp<size_t>(copied, begin, end);
+    std::copy(from.begin() + std::ptrdiff_t(begin), from.begin() + std::ptrdiff_t(mid),
+              to.begin() + std::ptrdiff_t(begin));
+    std::fill(to.begin() + std::ptrdiff_t(mid), to.begin() + std::ptrdiff_t(end), 0.0);
+  });
+}
+
+}  // namespace
 
 NativeState new_native_state(int64_t num_qubits) {
   NativeState record;
@@ -19,10 +36,7 @@ NativeState new_native_state(int64_t num_qubits) {
 }
 
 void NativeState::set_amplitudes(NativeState& self, std::span<const double> values) {
-  auto buf = self.state.f64();
-  const size_t copied = std::min(values.size(), buf.size());
-  std::copy_n(values.begin(), copied, buf.begin());
-  std::fill(buf.begin() + copied, buf.end(), 0.0);
+  copy_and_clear(values, self.state.f64());
 }
 
 void NativeState::apply_gate(NativeState& self, std::span<const double> gate, std::span<const int64_t> targets) {
@@ -32,7 +46,7 @@ void NativeState::apply_gate(NativeState& self, std::span<const double> gate, st
 void NativeState::reset(NativeState& self) {
   auto buf = self.state.f64();
   if (buf.empty()) return;
-  std::fill(buf.begin(), buf.end(), 0.0);
+  copy_and_clear({}, buf);
   buf[0] = 1.0;
 }
 
