@@ -185,14 +185,15 @@ PyObject* invoke(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Pre
       if (!ok) return nullptr;
       using R = typename Signature<decltype(F)>::Result;
       // A Python exception left pending by the routine (from a signal check)
-      // wins over its result.
+      // wins over its result. Methods (called with their record) never check.
+      constexpr bool may_stop = sizeof...(Prefix) == 0;
       if constexpr (std::is_void_v<R>) {
         F(prefix..., ParamOf<std::tuple_element_t<I, ArgTuple>>::pass(std::get<I>(values))...);
-        if (PyErr_Occurred()) return nullptr;
+        if (may_stop && PyErr_Occurred()) return nullptr;
         Py_RETURN_NONE;
       } else {
         auto value = F(prefix..., ParamOf<std::tuple_element_t<I, ArgTuple>>::pass(std::get<I>(values))...);
-        if (PyErr_Occurred()) return nullptr;
+        if (may_stop && PyErr_Occurred()) return nullptr;
         return result_to_py(value);
       }
     }(std::make_index_sequence<N>{});

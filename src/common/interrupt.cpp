@@ -2,18 +2,11 @@
 
 namespace nimbic {
 
-namespace {
-
-thread_local StopCheck current_check = nullptr;
-
-}  // namespace
-
-ScopedStopCheck::ScopedStopCheck(StopCheck check) : previous_(current_check) { current_check = check; }
-
-ScopedStopCheck::~ScopedStopCheck() { current_check = previous_; }
+constinit thread_local StopCheck detail::current_check [[gnu::tls_model("initial-exec")]] = nullptr;
 
 void interruption_point() {
-  if (current_check != nullptr && current_check()) throw Interrupted();
+  const StopCheck check = detail::current_check;
+  if (check != nullptr && check()) throw Interrupted();
 }
 
 }  // namespace nimbic

@@ -22,12 +22,18 @@ class Interrupted : public std::exception {
 // Answers whether the current call should stop.
 using StopCheck = bool (*)();
 
+namespace detail {
+// The calling thread's check. Every call from Python sets it, so it is read
+// directly from static TLS (initial-exec), not through __tls_get_addr.
+extern constinit thread_local StopCheck current_check [[gnu::tls_model("initial-exec")]];
+}  // namespace detail
+
 // Installs `check` (nullptr: never stop) on the calling thread for the
 // lifetime of the object, then restores the previous one.
 class ScopedStopCheck {
  public:
-  explicit ScopedStopCheck(StopCheck check);
-  ~ScopedStopCheck();
+  explicit ScopedStopCheck(StopCheck check) : previous_(detail::current_check) { detail::current_check = check; }
+  ~ScopedStopCheck() { detail::current_check = previous_; }
   ScopedStopCheck(const ScopedStopCheck&) = delete;
   ScopedStopCheck& operator=(const ScopedStopCheck&) = delete;
 

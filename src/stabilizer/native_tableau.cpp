@@ -105,7 +105,7 @@ void write_plain_layout(NativeTableau& self) {
 // may change in any way). With the built count, the working form is used
 // when held, or started when `resume` asks for it and the plain layout
 // allows.
-bool use_working_form(NativeTableau& self, bool resume = false) {
+[[gnu::noinline]] bool use_built_working_form(NativeTableau& self, bool resume) {
   const int64_t n = built_count(self);
   if (self.num_qubits != n) {
     if (self.holds_working_form()) write_plain_layout(self);
@@ -115,6 +115,12 @@ bool use_working_form(NativeTableau& self, bool resume = false) {
   if (self.holds_working_form()) return true;
   if (!resume || (self.x.flags & NativeTableau::kPlainKept) != 0 || !uses_working_form(n)) return false;
   return resume_working_form(self, n);
+}
+
+// Buffers built for fewer qubits never hold a working form, whatever the
+// count says now: their calls go straight to the plain layout.
+inline bool use_working_form(NativeTableau& self, bool resume = false) {
+  return self.r.length >= 2 * kWorkingFormFrom + 1 && use_built_working_form(self, resume);
 }
 
 }  // namespace
