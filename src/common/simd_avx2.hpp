@@ -37,8 +37,6 @@ NIMBIC_AVX2 inline __m256d cmul(__m256d gr, __m256d gi, __m256d a, __m256d a_swa
   return _mm256_addsub_pd(_mm256_mul_pd(gr, a), _mm256_mul_pd(gi, a_swapped));
 }
 
-NIMBIC_AVX2 inline __m256d broadcast(const double* x) { return _mm256_broadcast_sd(x); }
-
 // Two complex numbers from unrelated addresses into one register, and back.
 NIMBIC_AVX2 inline __m256d load_pair(const double* lo, const double* hi) {
   return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(lo)), _mm_loadu_pd(hi), 1);

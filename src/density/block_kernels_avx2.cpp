@@ -68,7 +68,7 @@ NIMBIC_AVX2 inline __m256d load_pair(const double* p, uint64_t lane_floats) {
   if constexpr (Contiguous) {
     return _mm256_loadu_pd(p);
   } else {
-    return _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p)), _mm_loadu_pd(p + lane_floats), 1);
+    return avx2::load_pair(p, p + lane_floats);
   }
 }
 
@@ -77,8 +77,7 @@ NIMBIC_AVX2 inline void store_pair(double* p, uint64_t lane_floats, __m256d x) {
   if constexpr (Contiguous) {
     _mm256_storeu_pd(p, x);
   } else {
-    _mm_storeu_pd(p, _mm256_castpd256_pd128(x));
-    _mm_storeu_pd(p + lane_floats, _mm256_extractf128_pd(x, 1));
+    avx2::store_pair(p, p + lane_floats, x);
   }
 }
 

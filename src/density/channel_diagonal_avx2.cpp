@@ -22,7 +22,7 @@ NIMBIC_AVX2 void scale_rows_between(double* rho, const RowFactors& f, uint64_t b
       for (uint64_t u = 0; u < s; u += 2) {
         const __m256d v = _mm256_loadu_pd(x + 2 * u);
         const __m256d fr = _mm256_loadu_pd(t + 2 * u), fi = _mm256_loadu_pd(t + 2 * s + 2 * u);
-        _mm256_storeu_pd(x + 2 * u, _mm256_addsub_pd(_mm256_mul_pd(v, fr), _mm256_mul_pd(avx2::swap_re_im(v), fi)));
+        _mm256_storeu_pd(x + 2 * u, avx2::cmul(fr, fi, v, avx2::swap_re_im(v)));
       }
     }
   }
