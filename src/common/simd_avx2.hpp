@@ -76,12 +76,9 @@ struct Avx2 {
   NIMBIC_AVX2 static void scatter(double* const* lane_base, uint64_t f, Reg v) {
     store_pair(lane_base[0] + f, lane_base[1] + f, v);
   }
-  // Lane pairs (0, 1): both lanes take lane 0 ([re, im] or swapped [im, re])
-  // or lane 1.
+  // Lane pairs (0, 1): both lanes take lane 0 or lane 1.
   NIMBIC_AVX2 static Reg pair_first(Reg v) { return _mm256_permute4x64_pd(v, 0x44); }
-  NIMBIC_AVX2 static Reg pair_first_swapped(Reg v) { return _mm256_permute4x64_pd(v, 0x11); }
   NIMBIC_AVX2 static Reg pair_second(Reg v) { return _mm256_permute4x64_pd(v, 0xEE); }
-  NIMBIC_AVX2 static Reg pair_second_swapped(Reg v) { return _mm256_permute4x64_pd(v, 0xBB); }
   // Registers x and y of whole pairs (x0, x1), (y0, y1) to the pairs' first
   // and second amplitudes, [x0, y0] and [x1, y1]; its own inverse.
   NIMBIC_AVX2 static void split_pairs(Reg x, Reg y, Reg& first, Reg& second) { transpose(x, y, first, second); }

@@ -46,11 +46,9 @@ struct Avx512 {
     _mm_storeu_pd(lane_base[3] + f, _mm256_extractf128_pd(hi, 1));
   }
   // Lane pairs (0, 1) and (2, 3): both lanes of a pair take its first lane
-  // ([re, im] or swapped [im, re]) or its second.
+  // or its second.
   NIMBIC_AVX512 static Reg pair_first(Reg v) { return _mm512_maskz_permutex_pd(0xFF, v, 0x44); }
-  NIMBIC_AVX512 static Reg pair_first_swapped(Reg v) { return _mm512_maskz_permutex_pd(0xFF, v, 0x11); }
   NIMBIC_AVX512 static Reg pair_second(Reg v) { return _mm512_maskz_permutex_pd(0xFF, v, 0xEE); }
-  NIMBIC_AVX512 static Reg pair_second_swapped(Reg v) { return _mm512_maskz_permutex_pd(0xFF, v, 0xBB); }
   // Registers x and y of pairs (x0, x1), (x2, x3), (y0, y1), (y2, y3) to
   // the pairs' first and second amplitudes, [x0, x2, y0, y2] and
   // [x1, x3, y1, y3]; join_pairs undoes it.
