@@ -1,11 +1,8 @@
 #include "density/native_density.hpp"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include <algorithm>
 
+#include "common/huge_pages.hpp"
 #include "common/memory.hpp"
 #include "common/panic.hpp"
 #include "common/sample_outcome.hpp"
@@ -15,26 +12,6 @@
 #include "density/whole_matrix.hpp"
 
 namespace nimbic::density {
-
-namespace {
-
-// Large matrices ask for transparent huge pages, as numpy does for its large
-// arrays: the channel kernels stream 4^k entries at once, and with 4 KiB
-// pages their cache placement (and speed) varies from one allocation to the
-// next. Only a hint; the buffer is still untouched, so pages fault in large.
-// Linux only; elsewhere the allocator's pages serve as they are.
-void prefer_huge_pages([[maybe_unused]] const BufferField& field) {
-#if defined(MADV_HUGEPAGE)
-  constexpr uintptr_t kPage = 4096;
-  const auto begin = reinterpret_cast<uintptr_t>(field.data);
-  const uintptr_t end = begin + uintptr_t(field.length) * sizeof(double);
-  const uintptr_t first = (begin + kPage - 1) & ~(kPage - 1), last = end & ~(kPage - 1);
-  if (field.length >= (int64_t(1) << 19) && last > first)
-    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#endif
-}
-
-}  // namespace
 
 NativeDensity new_native_density(int64_t num_qubits) {
   NativeDensity record;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/huge_pages.hpp"
 #include "common/memory.hpp"
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
@@ -30,7 +31,10 @@ void copy_and_clear(std::span<const double> from, std::span<double> to) {
 
 NativeState new_native_state(int64_t num_qubits) {
   NativeState record;
-  if (num_qubits >= 0 && num_qubits <= 61) record.state = allocate_buffer_field(int64_t(2) << num_qubits);
+  if (num_qubits >= 0 && num_qubits <= 61) {
+    record.state = allocate_buffer_field(int64_t(2) << num_qubits);
+    prefer_huge_pages(record.state);
+  }
   record.num_qubits = num_qubits;
   return record;
 }

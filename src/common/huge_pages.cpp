@@ -1,0 +1,22 @@
+#include "common/huge_pages.hpp"
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#include <cstdint>
+
+namespace nimbic {
+
+void prefer_huge_pages([[maybe_unused]] const BufferField& field) {
+#if defined(MADV_HUGEPAGE)
+  constexpr uintptr_t kPage = 4096;
+  const auto begin = reinterpret_cast<uintptr_t>(field.data);
+  const uintptr_t end = begin + uintptr_t(field.length) * sizeof(double);
+  const uintptr_t first = (begin + kPage - 1) & ~(kPage - 1), last = end & ~(kPage - 1);
+  if (field.length >= (int64_t(1) << 19) && last > first)
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
+
+}  // namespace nimbic
