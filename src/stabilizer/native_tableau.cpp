@@ -100,7 +100,8 @@ void write_plain_layout(NativeTableau& self) {
   self.x.flags &= ~NativeTableau::kWorkingForm;
 }
 
-// Every method starts here. With another count than the built one, the
+// Every method on buffers built large enough for a working form starts here
+// (through use_working_form). With another count than the built one, the
 // buffers are read with that count, so they must hold the plain layout (and
 // may change in any way). With the built count, the working form is used
 // when held, or started when `resume` asks for it and the plain layout
