@@ -293,6 +293,19 @@ def test_thread_count_leaves_every_bit():
     assert results[0] == results[1]
 
 
+def test_sliced_function_and_unsliced_method_agree():
+    """Module functions work in slices (so that Ctrl-C can stop them between
+    slices); methods, which never stop, split the work once: same bits."""
+    n = 21
+    state = list(numpy.random.default_rng(6).normal(size=2 << n))
+    for gate, targets in [(random_gate(1), [20]), (random_gate(2), [9, 4]), (random_gate(3), [20, 0, 11]),
+                          (CNOT, [20, 19]), (flat(numpy.diag(numpy.exp(1j * numpy.arange(4)))), [3, 20])]:
+        s = nn.NativeState(n)
+        s.set_amplitudes(state)
+        s.apply_gate(gate, targets)
+        assert nn.apply_gate(state, gate, n, targets) == s.amplitudes()
+
+
 @pytest.mark.parametrize("n, gate, targets", [(0, [], [0]), (-3, [], [5, 5]), (3, [], [])])
 def test_early_returns_check_nothing(n, gate, targets):
     state = random_state(2)

@@ -41,6 +41,10 @@ class ScopedStopCheck {
   StopCheck previous_;
 };
 
+// Whether the calling thread has a check installed: without one, a call
+// never stops, and slicing its work for the check only costs time.
+inline bool stop_check_installed() { return detail::current_check != nullptr; }
+
 // Throws Interrupted when the calling thread's check asks to stop. Never
 // call it inside a split_work body: worker threads have no check, and the
 // body on the calling thread must not throw.

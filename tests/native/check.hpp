@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/interrupt.hpp"
 #include "common/split_work.hpp"
 
 namespace nimbic::checks {
@@ -62,10 +63,13 @@ class Random {
 inline constexpr unsigned kThreadCounts[] = {1, 2, 3, 8};
 
 // Runs body(threads) once per thread count, with splitting forced at any size.
+// From 3 threads on, a stop check that never stops is installed, as for a
+// module function called from Python: long kernels then go in slices.
 template <class Body>
 void for_each_thread_count(Body&& body) {
   for (unsigned threads : kThreadCounts) {
     ScopedSplitPolicy policy({threads, 0});
+    ScopedStopCheck stop(threads >= 3 ? +[] { return false; } : nullptr);
     body(threads);
   }
 }
