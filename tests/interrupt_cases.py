@@ -60,7 +60,7 @@ CASES = {
     "clifford_tableau": ("clifford_tableau", lambda: ([0, 0, 0], 6000)),
     "clifford_state_vector": ("clifford_state_vector", lambda: (_ghz(25), 25)),
     "apply_gate": ("apply_gate", lambda: ([1.0] + [0.0] * (2**22 - 1), _unitary(10), 21, list(range(10)))),
-    "sample_outcome": ("sample_outcome", lambda: ([F(0.0)] * (3 * 10**7), 0.5)),  # the conversion
+    "sample_outcome": ("sample_outcome", lambda: ([F(0.0)] * (5 * 10**7), 0.5)),  # the conversion
 }
 
 

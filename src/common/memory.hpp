@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/count.hpp"
+#include "common/huge_pages.hpp"
 #include "common/interrupt.hpp"
 
 namespace nimbic {
@@ -53,12 +54,14 @@ std::vector<double> zero_floats(Count count);
 
 // `count` value-initialised (zero) items, without a memory check. Committing
 // the pages of a large array takes a while: it is zeroed in chunks of 16 MiB
-// with a stop check (interruption_point) between them.
+// with a stop check (interruption_point) between them, on huge pages where
+// the system gives them.
 template <class T>
 std::vector<T> zeroed(size_t count) {
   constexpr size_t chunk = (size_t(16) << 20) / sizeof(T) + 1;
   std::vector<T> out;
   out.reserve(count);
+  prefer_huge_pages(out.data(), count * sizeof(T));
   while (out.size() < count) {
     if (!out.empty()) interruption_point();
     out.resize(std::min(count, out.size() + chunk));
