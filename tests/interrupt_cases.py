@@ -53,7 +53,7 @@ CASES = {
     "jacobi_eig": ("jacobi_eig", lambda: (_symmetric(400), 400)),
     "simultaneous_diag": ("simultaneous_diag", lambda: (_symmetric(450), _symmetric(450), 450)),
     "sandwich": ("sandwich", lambda: ([0.5] * (2 * 800**2), [0.25] * (2 * 800**2), 800)),
-    "channel": ("channel", lambda: ([0.5] * (2 * 500**2), [0.25] * (3 * 2 * 500**2), 3, 500)),
+    "channel": ("channel", lambda: ([0.5] * (2 * 700**2), [0.25] * (3 * 2 * 700**2), 3, 700)),
     "kron": ("kron", lambda: ([0.5] * (2 * 64**2), 64, [0.25] * (2 * 64**2), 64)),
     "dagger": ("dagger", lambda: ([0.5] * (2 * 3000**2), 3000)),  # mostly the result list
     "embed_operator": ("embed_operator", lambda: ([0.0, 0.0, 1.0, 0.0, 1.0, 0.0, 0.0, 0.0], 2, [3], 13)),
