@@ -112,6 +112,16 @@ def half_entangled(sim, n):
         sim.gate(CNOT, q, q + 1)
 
 
+def random_graph(rng, n):
+    """A random graph of degree 8 on n qubits and up to 300 of its qubits in
+    random order (those measured with random outcomes)."""
+    edges = set()
+    while len(edges) < 4 * n:
+        a, b = rng.sample(range(n), 2)
+        edges.add((min(a, b), max(a, b)))
+    return edges, rng.sample(range(n), min(n, 300))
+
+
 def graph_state(sim, n, edges):
     for q in range(n):
         sim.gate(H, q)
@@ -149,11 +159,7 @@ def per_call(n, sims, repeats, rng):
     times = timed([obj.measure_loop(qubits) for obj in objs])
     rows["measure determined"] = [t / calls for t in times]
 
-    edges = set()
-    while len(edges) < 4 * n:
-        a, b = rng.sample(range(n), 2)
-        edges.add((min(a, b), max(a, b)))
-    order = rng.sample(range(n), min(n, 300))
+    edges, order = random_graph(rng, n)
     fresh = [None] * len(sims)
 
     def prepare(i):
@@ -201,11 +207,7 @@ def after_unpickle(n, repeats, rng):
     times = best_interleaved([obj.measure_loop(qubits) for obj in objs], repeats)
     rows["measure determined"] = [t / calls for t in times]
 
-    edges = set()
-    while len(edges) < 4 * n:
-        a, b = rng.sample(range(n), 2)
-        edges.add((min(a, b), max(a, b)))
-    order = rng.sample(range(n), min(n, 300))
+    edges, order = random_graph(rng, n)
     loops = [None, None]
 
     def prepare(i):
