@@ -1,0 +1,1 @@
+# Native helpers of the nimbic_scale package.
