@@ -235,6 +235,21 @@ def test_malformed_pickles_raise(cls, n, state, error, message):
         pickle.loads(pickled_by_hand(cls, n, state))
 
 
+@pytest.mark.parametrize("n", [1, 3, 16])  # 16 qubits: the restored rows restart the working form
+def test_every_tableau_entry_is_checked_for_a_bit(n):
+    """Each slot of each of x, z and r, the first and the last included, is
+    checked: one entry other than 0 or 1 anywhere refuses the state."""
+    sizes = [(2 * n + 1) * n, (2 * n + 1) * n, 2 * n + 1]
+    values = [2, -1, 1 << 8, 1 << 62]
+    for buffer, size in enumerate(sizes):
+        for slot in range(size):
+            entries = [[0] * k for k in sizes]
+            entries[buffer][slot] = values[slot % len(values)]
+            state = (n, tuple(struct.pack(f"<{len(e)}q", *e) for e in entries), None)
+            with pytest.raises(ValueError, match=f"buffer {buffer} holds entries other than 0 and 1"):
+                pickle.loads(pickled_by_hand(nn.NativeTableau, n, state))
+
+
 def test_refused_state_changes_nothing():
     obj = filled(nn.NativeState, 2, seed=5)
     obj.num_qubits = 7

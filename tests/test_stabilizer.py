@@ -340,15 +340,24 @@ def test_working_form_follows_the_row_procedure(n0):
 # ---- measurement ---------------------------------------------------------------------
 
 
+@pytest.mark.parametrize("n", [1, 5, 16, 20])  # from 16 qubits: the packed working form
 @pytest.mark.parametrize("u, bit", [(0.49, 0), (0.5, 1), (0.0, 0), (float("nan"), 1), (7.0, 1), (-3.0, 0)])
-def test_random_measurement_uses_u_and_moves_the_pivot(u, bit):
-    t = nn.NativeTableau(1)
-    t.apply(H, 0, 0)
-    assert t.measure(0, u) == bit
-    # Destabilizer: the former stabilizer +X; stabilizer: (-1)^bit Z; scratch untouched.
-    assert t.stabilizer_tableau() == [1, 0, 0, 0, 1, bit, 0, 0, 0]
-    assert t.measure(0, 1 - bit) == bit
-    assert t.stabilizer_tableau()[-3:] == [0, 1, bit]
+def test_random_measurement_uses_u_and_moves_the_pivot(n, u, bit):
+    q = n - 1
+    t = nn.NativeTableau(n)
+    t.apply(H, q, 0)
+    assert t.measure(q, u) == bit
+    # Destabilizer q: the former stabilizer +X_q; stabilizer q: (-1)^bit Z_q;
+    # every other row that of |0...0>; scratch untouched.
+    w = 2 * n + 1
+    expected = [0] * (w * w)
+    for r in range(n):
+        expected[r * w + r] = 1
+        expected[(n + r) * w + n + r] = 1
+    expected[(n + q) * w + 2 * n] = bit
+    assert t.stabilizer_tableau() == expected
+    assert t.measure(q, 1 - bit) == bit
+    assert t.stabilizer_tableau()[-w:] == [0] * (n + q) + [1] + [0] * (n - 1 - q) + [bit]
 
 
 def test_determined_measurement_fills_only_the_scratch_row():
@@ -599,6 +608,23 @@ def test_clifford_run_matches_the_oracle_on_wide_registers(n):
     instructions += [v for q in rng.sample(range(n), n) for v in (MEASURE, q, 0)] + random_circuit(rng, n, 60)
     mask = [rng.randint(0, 1) for _ in range(50)]
     assert nn.clifford_run(instructions, n, mask, 3, -77) == run_oracle(instructions, n, mask, 3, -77)
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_clifford_run_matches_the_oracle_past_64_random_outcomes(seed):
+    """Outcomes determined by random outcomes past the 64th (the second word
+    of each outcome's dependence on the random draws): a few qubits, many
+    measurements, most of them repeated or entangled with earlier ones."""
+    rng = random.Random(seed)
+    if seed == 0:  # one qubit: H, measure, 65 times, then measure again
+        instructions, n = [H, 0, 0, MEASURE, 0, 0] * 65 + [MEASURE, 0, 0], 1
+    else:
+        n = rng.randint(1, 4)
+        instructions = random_circuit(rng, n, rng.randint(1500, 2500), measure_weight=8)
+    mask = [rng.randint(0, 1) for _ in range(rng.randint(0, 200))]
+    reps = rng.choice([64, 65])
+    got = nn.clifford_run(instructions, n, mask, reps, seed - 3)
+    assert got == run_oracle(instructions, n, mask, reps, seed - 3)
 
 
 @pytest.mark.parametrize("seed", range(6))

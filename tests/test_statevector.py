@@ -268,6 +268,38 @@ def test_structured_gates_give_documented_bits(n, targets):
         assert numpy.array_equal(unsigned_zeros(view), unsigned_zeros(documented(state, gate, n, targets)))
 
 
+def near_misses(gate, count):
+    """`gate` with one entry changed so that it just loses its structure: a
+    1 gains an imaginary part, a zero becomes 0.5 or 0.5i, any other entry
+    moves by 0.5i (the results are no longer unitary; the engine computes on
+    them)."""
+    m = numpy.asarray(gate, dtype=float).view(complex).copy()
+    entries = list(range(len(m)))
+    out = []
+    for e in entries if len(entries) <= count else rng.choice(entries, size=count, replace=False):
+        for step in (0.5, 0.5j) if m[e] == 0 else (0.5j,):
+            changed = m.copy()
+            changed[e] += step
+            out.append(list(changed.view(float)))
+    return out
+
+
+@pytest.mark.parametrize("n, targets", [(1, [0]), (3, [2]), (5, [0]), (5, [4, 3]), (6, [5, 0]), (7, [2, 6, 0])])
+def test_gates_one_entry_off_their_structure_take_the_dense_bits(n, targets):
+    """Structure detection looks at both parts of every entry: a gate one entry
+    away from a diagonal, controlled, permutation or identity gate gives the
+    documented bits of the dense product."""
+    k = len(targets)
+    state = numpy.random.default_rng(n + 100).normal(size=2 << n)
+    identity = flat(numpy.eye(1 << k))
+    for gate in [g for base in structured_gates(k) + [identity] for g in near_misses(base, 12)]:
+        got = nn.apply_gate(list(state), gate, n, targets)
+        assert numpy.array_equal(unsigned_zeros(got), unsigned_zeros(documented(state, gate, n, targets)))
+    # The two named cases: entry 1+1i is not 1; [[0, 1], [1, 0.5]] is no swap.
+    assert nn.apply_gate([0, 0, 1, 0], [1, 0, 0, 0, 0, 0, 1, 1], 1, [0]) == [0, 0, 1, 1]
+    assert nn.apply_gate([0, 0, 1, 0], [0, 0, 1, 0, 1, 0, 0.5, 0], 1, [0]) == [1, 0, 0.5, 0]
+
+
 def test_thread_count_leaves_every_bit():
     """One CPU or all of them (the kernels split their work over the CPUs the
     process may use): the same bits for gates, probabilities and measurement."""
