@@ -72,7 +72,7 @@ def distributed_counts(client: Any, instructions: Sequence[int], num_qubits: int
     if progress:
         from distributed import progress as show_progress
 
-        show_progress(futures)
+        show_progress(futures)  # type: ignore[no-untyped-call,unused-ignore]
     total: Counter[str] = Counter()
     for counts in client.gather(futures):
         total.update(counts)

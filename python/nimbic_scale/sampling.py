@@ -20,10 +20,16 @@ counts, or to the mean of every column, one batch at a time.
 from __future__ import annotations
 
 from collections import Counter
-from collections.abc import Iterator
-from typing import Any, Literal, overload
+from collections.abc import Iterable, Iterator
+from typing import TYPE_CHECKING, Any, Literal, Union, overload
 
 from nimbic_scale._native import PackedBatches, PackedShots, clifford_run_batches, clifford_run_packed
+
+if TYPE_CHECKING:
+    from typing_extensions import Buffer
+
+    # One batch of packed rows, or an iterable of them.
+    _Shots = Union[PackedShots, Buffer, Iterable[Union[PackedShots, Buffer]]]
 
 __all__ = ["PackedBatches", "PackedShots", "clifford_run_batches", "clifford_run_packed", "packed_counts"]
 
@@ -46,7 +52,7 @@ def _batches(shots: Any) -> Iterator[Any]:
 def _rows(batch: Any, num_measurements: int | None) -> tuple[memoryview, int, int, int]:
     """The batch as a flat byte view, its row count, row length and M."""
     view = memoryview(batch)
-    if view.ndim != 2 or view.itemsize != 1 or not view.c_contiguous:
+    if view.ndim != 2 or view.shape is None or view.itemsize != 1 or not view.c_contiguous:
         raise ValueError(f"packed shots must be a C-contiguous 2-D buffer of bytes, got {view.ndim} dimensions "
                          f"of {view.itemsize}-byte items")
     rows, row_bytes = view.shape
@@ -61,16 +67,16 @@ def _rows(batch: Any, num_measurements: int | None) -> tuple[memoryview, int, in
 
 
 @overload
-def packed_counts(shots: Any, num_measurements: int | None = None, *,
+def packed_counts(shots: _Shots, num_measurements: int | None = None, *,
                   per_column: Literal[False] = False) -> dict[str, int]: ...
 
 
 @overload
-def packed_counts(shots: Any, num_measurements: int | None = None, *,
+def packed_counts(shots: _Shots, num_measurements: int | None = None, *,
                   per_column: Literal[True]) -> list[float]: ...
 
 
-def packed_counts(shots: Any, num_measurements: int | None = None, *,
+def packed_counts(shots: _Shots, num_measurements: int | None = None, *,
                   per_column: bool = False) -> dict[str, int] | list[float]:
     """Outcome counts of packed rows: a PackedShots (or any C-contiguous 2-D
     byte buffer), or an iterable of them such as ``clifford_run_batches``.
@@ -96,7 +102,7 @@ def packed_counts(shots: Any, num_measurements: int | None = None, *,
     return dict(sorted(counts.items()))
 
 
-def _column_means(shots: Any, num_measurements: int | None) -> list[float]:
+def _column_means(shots: _Shots, num_measurements: int | None) -> list[float]:
     import numpy
 
     ones: Any = None
