@@ -25,6 +25,7 @@ FAMILIES = [
     "outcome_search",
     "stabilizer_native_tableau",
     "stabilizer_packed_tableau",
+    "stabilizer_packed_sampler",
     "stabilizer_sampler",
     "stabilizer_state_vector",
     "statevector_1q",

@@ -257,3 +257,18 @@ def test_sigint_stops_inside_and_between_batches(how):
     assert report["raised"], "the run finished and the interrupt came after it"
     # Stopped within a tenth of the uninterrupted run's own time.
     assert report["ended"] - sent < report["estimate"] / 10
+
+
+def test_stub_parameters_follow_the_native_signatures():
+    """stubtest cannot see the parameters of native functions: the stub's
+    are compared with the signature line each function documents."""
+    import ast
+    import pathlib
+
+    import nimbic_scale._native as native
+    stub = ast.parse((pathlib.Path(native.__file__).parent / "_native.pyi").read_text())
+    functions = {node.name: node for node in stub.body if isinstance(node, ast.FunctionDef)}
+    for name in ("clifford_run_packed", "clifford_run_batches"):
+        fn = functions[name]
+        line = ", ".join(f"{a.arg}: {ast.unparse(a.annotation)}" for a in fn.args.args)
+        assert getattr(native, name).__doc__ == f"{name}({line}) -> {ast.unparse(fn.returns)}"
