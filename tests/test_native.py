@@ -24,6 +24,7 @@ FAMILIES = [
     "memory_limits",
     "outcome_search",
     "stabilizer_native_tableau",
+    "stabilizer_packed_sampler",
     "stabilizer_packed_tableau",
     "stabilizer_sampler",
     "stabilizer_state_vector",

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "binding/wrapper.hpp"
+#include "scale/sampling_entries.hpp"
 
 namespace nimbic::scale {
 
@@ -14,6 +15,14 @@ using binding::function;
 PyMethodDef* scale_functions() {
   static std::vector<PyMethodDef> table = {
       // Packed sampling (nimbic_scale.sampling).
+      function<&clifford_run_packed>(
+          "clifford_run_packed", {"instructions", "num_qubits", "invert_mask", "repetitions", "seed"},
+          "clifford_run_packed(instructions: Sequence[int], num_qubits: int, invert_mask: Sequence[int], "
+          "repetitions: int, seed: int) -> PackedShots"),
+      function<&clifford_run_batches>(
+          "clifford_run_batches", {"instructions", "num_qubits", "invert_mask", "repetitions", "seed", "batch_size"},
+          "clifford_run_batches(instructions: Sequence[int], num_qubits: int, invert_mask: Sequence[int], "
+          "repetitions: int, seed: int, batch_size: int) -> PackedBatches"),
 
       // Distributed state vectors (nimbic_scale.mpi).
 

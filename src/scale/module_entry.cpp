@@ -2,12 +2,16 @@
 // installs the function table.
 #include "binding/python.hpp"
 #include "scale/function_table.hpp"
+#include "scale/packed_shots.hpp"
 
 namespace nimbic::scale {
 
 namespace {
 
-int exec_module(PyObject* module) { return PyModule_AddFunctions(module, scale_functions()); }
+int exec_module(PyObject* module) {
+  if (PyModule_AddFunctions(module, scale_functions()) != 0) return -1;
+  return add_sampling_types(module);
+}
 
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},

@@ -1,6 +1,8 @@
 #include "stabilizer/sampler.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <vector>
 
 #include "common/split_work.hpp"
@@ -55,6 +57,17 @@ inline void write_bits(uint64_t bits, int64_t count, int64_t* dst, const int64_t
   for (int64_t c = 0; c < count; ++c) dst[c] = int64_t((bits >> c) & 1) ^ offsets[c];
 }
 
+// The low `count` bytes of `word` (count <= 8), lowest first.
+inline void store_bytes(uint64_t word, int64_t count, uint8_t* dst) {
+  if constexpr (std::endian::native == std::endian::little) {
+    if (count == 8) {
+      std::memcpy(dst, &word, 8);
+      return;
+    }
+  }
+  for (int64_t b = 0; b < count; ++b) dst[b] = uint8_t(word >> (8 * b));
+}
+
 // Working space of one part of the sliced path, allocated before the split.
 struct SliceScratch {
   std::vector<uint64_t> vars, outcome;
@@ -62,27 +75,35 @@ struct SliceScratch {
       : vars(size_t(prog.num_random)), outcome(size_t((prog.num_measurements + 63) / 64 * 64), 0) {}
 };
 
-// Bit-sliced path: 64 repetitions at a time, bit r of a word belonging to
-// repetition first+r. Each outcome word is the XOR of its variables' words;
-// 64 x 64 transposes then turn outcome words into rows.
+// One slice of the bit-sliced path: the outcome words of repetitions
+// rep0 .. rep0+reps-1 (reps <= 64), bit r of a word belonging to repetition
+// rep0+r. Each outcome word is the XOR of its variables' words.
+void evaluate_slice(const MeasurementProgram& prog, const std::vector<uint64_t>& step, uint64_t seeded, int64_t rep0,
+                    int64_t reps, SliceScratch& s) {
+  const int64_t m = prog.num_measurements, nr = prog.num_random;
+  std::fill(s.vars.begin(), s.vars.end(), 0);
+  for (int64_t r = 0; r < reps; ++r) {
+    const uint64_t base = repetition_base(seeded, m, rep0 + r);
+    for (int64_t v = 0; v < nr; ++v) s.vars[size_t(v)] |= (WyRand::mix(base + step[size_t(v)]) >> 63) << r;
+  }
+  for (int64_t k = 0; k < m; ++k) {
+    uint64_t word = 0;
+    for (int64_t i = prog.form_start[size_t(k)]; i < prog.form_start[size_t(k + 1)]; ++i)
+      word ^= s.vars[size_t(prog.form_vars[size_t(i)])];
+    s.outcome[size_t(k)] = word;
+  }
+}
+
+// Bit-sliced path: 64 repetitions at a time; 64 x 64 transposes turn
+// outcome words into rows.
 template <class Out>
 void sample_rows_sliced(const MeasurementProgram& prog, const std::vector<uint64_t>& step, const Out* offsets,
                         uint64_t seeded, int64_t first, int64_t count, Out* out, SliceScratch& s) {
-  const int64_t m = prog.num_measurements, nr = prog.num_random;
+  const int64_t m = prog.num_measurements;
   uint64_t block[64];
   for (int64_t rep0 = first; rep0 < first + count; rep0 += 64) {
     const int64_t reps = std::min<int64_t>(64, first + count - rep0);
-    std::fill(s.vars.begin(), s.vars.end(), 0);
-    for (int64_t r = 0; r < reps; ++r) {
-      const uint64_t base = repetition_base(seeded, m, rep0 + r);
-      for (int64_t v = 0; v < nr; ++v) s.vars[size_t(v)] |= (WyRand::mix(base + step[size_t(v)]) >> 63) << r;
-    }
-    for (int64_t k = 0; k < m; ++k) {
-      uint64_t word = 0;
-      for (int64_t i = prog.form_start[size_t(k)]; i < prog.form_start[size_t(k + 1)]; ++i)
-        word ^= s.vars[size_t(prog.form_vars[size_t(i)])];
-      s.outcome[size_t(k)] = word;
-    }
+    evaluate_slice(prog, step, seeded, rep0, reps, s);
     for (int64_t k0 = 0; k0 < m; k0 += 64) {
       std::copy_n(s.outcome.begin() + k0, 64, block);
       transpose64(block);  // block[r]: bit c is outcome k0+c of repetition rep0+r
@@ -104,7 +125,38 @@ void sample_split(const MeasurementProgram& prog, const Out* offsets, uint64_t s
   });
 }
 
+// The packed form of the sliced path: after the transpose, block[r] holds
+// the 64 outcome bits k0 .. k0+63 of repetition rep0+r in bit order, which
+// stored little-endian are bytes k0/8 .. k0/8+7 of its packed row. Outcome
+// words past M stay 0, so the padding bits of the last byte are 0.
+void sample_packed_sliced(const MeasurementProgram& prog, const std::vector<uint64_t>& step, const uint64_t* offsets,
+                          uint64_t seeded, int64_t first, int64_t count, uint8_t* out, SliceScratch& s) {
+  const int64_t m = prog.num_measurements, row_bytes = (m + 7) / 8;
+  uint64_t block[64];
+  for (int64_t rep0 = first; rep0 < first + count; rep0 += 64) {
+    const int64_t reps = std::min<int64_t>(64, first + count - rep0);
+    evaluate_slice(prog, step, seeded, rep0, reps, s);
+    for (int64_t k0 = 0; k0 < m; k0 += 64) {
+      std::copy_n(s.outcome.begin() + k0, 64, block);
+      transpose64(block);
+      const int64_t byte0 = k0 / 8, bytes = std::min<int64_t>(8, row_bytes - byte0);
+      const uint64_t offset = offsets[k0 / 64];
+      for (int64_t r = 0; r < reps; ++r) store_bytes(block[r] ^ offset, bytes, out + (rep0 + r) * row_bytes + byte0);
+    }
+  }
+}
+
 }  // namespace
+
+void sample_repetitions_packed(const MeasurementProgram& prog, std::span<const uint64_t> offsets, uint64_t seeded,
+                               int64_t repetitions, uint8_t* out) {
+  const uint64_t count = uint64_t(repetitions), per_rep = uint64_t(prog.num_measurements);
+  const std::vector<uint64_t> step = draw_steps(prog);
+  std::vector<SliceScratch> scratch(split_parts(count, per_rep, 64), SliceScratch(prog));
+  split_work(count, per_rep, 64, [&](unsigned part, uint64_t begin, uint64_t end) {
+    sample_packed_sliced(prog, step, offsets.data(), seeded, int64_t(begin), int64_t(end - begin), out, scratch[part]);
+  });
+}
 
 void sample_repetitions(const MeasurementProgram& prog, std::span<const uint8_t> offsets, uint64_t seeded,
                         int64_t repetitions, uint8_t* out) {

@@ -22,6 +22,12 @@ void sample_repetitions(const MeasurementProgram& prog, std::span<const uint8_t>
 void sample_repetitions(const MeasurementProgram& prog, std::span<const int64_t> offsets, uint64_t seeded,
                         int64_t repetitions, int64_t* out);
 
+// The same rows bit-packed: row rep is ceil(M/8) bytes at out + rep*ceil(M/8),
+// bit k of it (byte k/8, bit k%8) outcome k of repetition rep XOR bit k of
+// `offsets` (ceil(M/64) words whose bits past M are 0); the bits past M are 0.
+void sample_repetitions_packed(const MeasurementProgram& prog, std::span<const uint64_t> offsets, uint64_t seeded,
+                               int64_t repetitions, uint8_t* out);
+
 // The same one repetition at a time on the calling thread: the reference
 // the sliced, split path is checked against.
 void sample_repetitions_scalar(const MeasurementProgram& prog, std::span<const uint8_t> offsets, uint64_t seeded,
