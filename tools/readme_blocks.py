@@ -5,8 +5,8 @@ nimbic_native stub that this interpreter finds (the installed one).
     python tools/readme_blocks.py --stub FILE     # a stub edit, beside the blocks
 
 The numpy blocks are the ```python blocks that import numpy and nothing
-beyond numpy, nimbic_native and the standard library (the qiskit recipe needs
-qiskit and is checked by the peers tests instead). Each block is written to a
+beyond numpy, this project's packages and the standard library (the qiskit
+recipe needs qiskit and runs in the peers tests instead). Each block is written to a
 file of its own in a temporary folder, as a reader would paste it, and both
 checkers run there with this interpreter's Python version and site-packages.
 A probe file that misuses the stub must fail in both checkers: a checker that
@@ -22,9 +22,9 @@ import sys
 import tempfile
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-ALLOWED = {"numpy", "nimbic_native"} | set(sys.stdlib_module_names)
-# Each line must be reported: a NativeState is no str, and no buffer of its
-# own is a NativeDensity method.
+ALLOWED = {"numpy", "nimbic_native", "nimbic_scale"} | set(sys.stdlib_module_names)
+# Both misuses must be reported: a NativeState is not a str, and NativeDensity
+# has no method frombuffer.
 PROBE = """import nimbic_native as nn
 wrong: str = nn.NativeState(1)
 nn.NativeDensity(1).frombuffer()
