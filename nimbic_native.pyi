@@ -10,6 +10,11 @@ from typing import Any, Self, SupportsIndex, TypeAlias
 
 from typing_extensions import Buffer, disjoint_base
 
+# NativeState and NativeDensity export a buffer (PEP 688). Python 3.12 shows
+# it as __buffer__/__release_buffer__ at run time; on 3.11 the classes derive
+# from typing_extensions.Buffer here, so that type checkers accept them where
+# a buffer is expected (memoryview, bytes, numpy.asarray).
+
 # Arguments are converted from lists or tuples only (other sequences raise
 # TypeError); float parameters also take ints. Results are new lists.
 _Floats: TypeAlias = list[float] | list[int] | tuple[float, ...]
@@ -125,7 +130,7 @@ class NativeTableau:
     def __deepcopy__(self, memo: dict[int, Any], /) -> Self: ...
 
 @disjoint_base
-class NativeState:
+class NativeState(Buffer):
     """A state vector in a native buffer of interleaved amplitudes, all zeros until initialised; exports a writable buffer."""
 
     num_qubits: int
@@ -154,7 +159,7 @@ class NativeState:
         def __release_buffer__(self, buffer: memoryview, /) -> None: ...
 
 @disjoint_base
-class NativeDensity:
+class NativeDensity(Buffer):
     """A 2^n x 2^n density matrix in a native buffer, all zeros until initialised; exports a writable buffer."""
 
     num_qubits: int

@@ -9,7 +9,9 @@ makes both amplitude arrays identical, and a gate's targets become the
 reversed list of mapped qubits. stim numbers qubits like us and writes state
 vectors big-endian on request."""
 import math
+import pathlib
 import random
+import re
 
 import numpy
 import pytest
@@ -18,6 +20,7 @@ import nimbic_native as nn
 
 pytestmark = pytest.mark.peers
 ATOL = 1e-10
+README = pathlib.Path(__file__).resolve().parent.parent / "README.md"
 
 
 def flat(m):
@@ -82,6 +85,28 @@ def test_state_vector_circuits_match_qiskit(qi, n, seed):
         expected = peer.probabilities(qargs(targets, n))
         numpy.testing.assert_allclose(ours.probabilities(targets), expected, atol=ATOL)
         numpy.testing.assert_allclose(nn.state_probabilities(ours.amplitudes(), targets, n), expected, atol=ATOL)
+
+
+def readme_qiskit_recipe():
+    """run_qiskit from the README's qiskit block, run as written (its own asserts included)."""
+    blocks = re.findall(r"^```python\n(.*?)^```$", README.read_text(), flags=re.S | re.M)
+    (code,) = [b for b in blocks if "def run_qiskit" in b]
+    namespace = {"__name__": "readme"}
+    exec(compile(code, str(README), "exec"), namespace)
+    return namespace["run_qiskit"]
+
+
+@pytest.mark.parametrize("n, seed", [(1, 50), (2, 51), (3, 52), (5, 53)])
+def test_readme_qiskit_recipe_matches_statevector(qi, n, seed):
+    from qiskit.circuit.random import random_circuit
+    circuit = random_circuit(n, 10, max_operands=min(n, 3), seed=seed)
+    state = readme_qiskit_recipe()(circuit)
+    expected = qi.Statevector(circuit)
+    numpy.testing.assert_allclose(complex_of(state.amplitudes()), expected.data, atol=ATOL)
+    # The README's rule for target lists: qiskit's list, mapped and reversed.
+    qiskit_qargs = [int(q) for q in numpy.random.default_rng(seed).permutation(n)[:min(n, 3)]]
+    ours = [n - 1 - q for q in reversed(qiskit_qargs)]
+    numpy.testing.assert_allclose(state.probabilities(ours), expected.probabilities(qiskit_qargs), atol=ATOL)
 
 
 @pytest.mark.parametrize("n, seed", [(1, 4), (2, 5), (4, 6)])

@@ -690,6 +690,25 @@ def test_documented_run_examples():
     assert bits == nn.clifford_run(coin + [MEASURE, 0], 1, [], 1000, 2024)
 
 
+@pytest.mark.parametrize("seed", range(4))
+def test_seeded_shots_are_prefixes_and_a_new_measurement_moves_later_draws(seed):
+    """A shorter run is the first rows of a longer one (the long run split
+    over worker threads); a measurement added after the first column keeps
+    the first shot's first column and changes later shots."""
+    rng = random.Random(seed)
+    n = 5
+    instructions = random_circuit(rng, n, 40, measure_weight=0) + [v for q in range(n) for v in (MEASURE, q, 0)]
+    m = n
+    long = nn.clifford_run(instructions, n, [], (1 << 22) // m, seed)
+    for reps in (1, 64, 65, 1000):
+        assert nn.clifford_run(instructions, n, [], reps, seed) == long[:reps * m]
+    extra = instructions[:-3 * (n - 1)] + [MEASURE, 0, 0] + instructions[-3 * (n - 1):]
+    grown = nn.clifford_run(extra, n, [], 400, seed)
+    assert grown[0] == long[0]
+    later = [row[:1] + row[2:] for row in (grown[r * (m + 1):(r + 1) * (m + 1)] for r in range(1, 400))]
+    assert later != [long[r * m:(r + 1) * m] for r in range(1, 400)]
+
+
 def test_large_runs_split_over_threads_stay_exact():
     """Rows of a run large enough to be split over worker threads equal the
     oracle's rows at the same draw positions."""
