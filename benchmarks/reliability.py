@@ -93,7 +93,7 @@ def latencies(full_calls):
             getattr(nn, function)(*args)
             whole = f"   uninterrupted {time.perf_counter() - t0:6.2f} s"
             del args
-        print(f"  {name:22s} " + "  ".join(cells) + whole, flush=True)
+        print(f"  {name:32s} " + "  ".join(cells) + whole, flush=True)
 
 
 def main():
