@@ -4,6 +4,7 @@ memoryview argument (which crashed on a view without shape and strides)."""
 import array
 import ctypes
 import os
+import pickle
 import shutil
 import struct
 import subprocess
@@ -62,6 +63,71 @@ def test_consumers_that_check_the_export_status(cls):
     assert zlib.crc32(obj) == zlib.crc32(bytes(memoryview(obj)))
     assert struct.unpack_from("<4d", obj) == (0.0, 1.0, 2.0, 3.0)
 
+
+
+def views_count(obj):
+    """Bytes 0 to 7 of the header of the object's exported field (16 bytes
+    before its first element): the count of live exports."""
+    view = memoryview(obj)
+    address = ctypes.addressof(ctypes.c_double.from_buffer(view))
+    del view
+    return ctypes.c_int64.from_address(address - 16).value
+
+
+@pytest.mark.parametrize("cls, n", [(nn.NativeState, 3), (nn.NativeDensity, 2)])
+def test_views_count_follows_the_live_exports(cls, n):
+    """Pickling and rewriting num_qubits while views are alive change
+    nothing for the views: they keep the object's memory, the count stays."""
+    obj = cls(n)
+    assert views_count(obj) == 0
+    first = memoryview(obj)
+    part = first[2:5]  # a slice shares the export of its parent
+    raw = memoryview(obj).cast("B")  # one more export, kept by the cast
+    assert views_count(obj) == 2
+    first[2] = 0.75
+    obj.num_qubits = n + 7
+    obj.num_qubits = n
+    buffers = []
+    data = pickle.dumps(obj, protocol=5, buffer_callback=buffers.append)
+    assert views_count(obj) == 3  # the out-of-band pickle buffer is an export too
+    restored = pickle.loads(data, buffers=buffers)
+    del buffers
+    assert views_count(obj) == 2 and views_count(restored) == 0
+    assert part[0] == 0.75 and memoryview(restored)[2] == 0.75 and len(raw) == len(first) * 8
+    del first
+    assert views_count(obj) == 2  # the slice keeps the export alive
+    del part
+    assert views_count(obj) == 1
+    del raw
+    assert views_count(obj) == 0
+
+
+THP = "/sys/kernel/mm/transparent_hugepage/enabled"
+
+
+def vm_flags_at(address):
+    """The VmFlags of the mapping of this process that holds `address`."""
+    with open("/proc/self/smaps") as f:
+        inside = False
+        for line in f:
+            head = line.split()[0]
+            if "-" in head and ":" not in head:
+                start, end = (int(x, 16) for x in head.split("-"))
+                inside = start <= address < end
+            elif inside and head == "VmFlags:":
+                return line.split()[1:]
+    raise AssertionError(f"no mapping holds {address:#x}")
+
+
+@pytest.mark.skipif(not os.path.exists(THP) or "[never]" in open(THP).read(),
+                    reason="transparent huge pages are unavailable")
+@pytest.mark.parametrize("make", [lambda: nn.NativeState(21), lambda: nn.NativeDensity(11)], ids=["state", "density"])
+def test_large_buffers_ask_for_huge_pages(make):
+    obj = make()  # 32 and 64 MiB
+    view = memoryview(obj)
+    middle = ctypes.addressof(ctypes.c_double.from_buffer(view)) + view.nbytes // 2
+    del view
+    assert "hg" in vm_flags_at(middle)
 
 CYTHON_CHILD = """
 import consumer, nimbic_native as nn

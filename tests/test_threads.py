@@ -2,6 +2,7 @@
 import os
 import random
 import re
+import subprocess
 import sys
 import threading
 import time
@@ -196,6 +197,52 @@ def test_native_worker_threads_end_with_their_call():
     assert len(nn.clifford_run([0, 0, 0, 9, 0, 0] * 8, 1, [], 2**18, 3)) == 8 * 2**18
     assert os_threads(at_most=before) <= before
 
+
+
+SPLIT_GATES = """
+import os, sys
+import nimbic_native as nn
+os.sched_setaffinity(0, {cpus})
+state = nn.NativeState(22)
+state.set_zero_state()
+print("ready", flush=True)
+for _ in range(3):
+    for q in range(22):
+        state.apply_gate({h}, [q])
+"""
+
+
+def peak_threads_of_split_gates(cpus):
+    """The most threads seen in a child pinned to `cpus` while it applies
+    66 gates to 22 qubits (each large enough to split over every core the
+    process may use)."""
+    child = subprocess.Popen([sys.executable, "-c", SPLIT_GATES.format(cpus=set(cpus), h=H)],
+                             stdout=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "ready\n"
+        peak = 0
+        while child.poll() is None:
+            try:
+                with open(f"/proc/{child.pid}/status") as f:
+                    peak = max(peak, int(next(line for line in f if line.startswith("Threads:")).split()[1]))
+            except (OSError, StopIteration):
+                break
+        assert child.wait(timeout=60) == 0
+        return peak
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+
+
+@pytest.mark.skipif(len(os.sched_getaffinity(0)) < 2, reason="needs two CPUs")
+def test_split_gates_start_no_thread_beyond_the_affinity_mask():
+    cpus = sorted(os.sched_getaffinity(0))
+    assert peak_threads_of_split_gates(cpus[:1]) == 1
+    both = peak_threads_of_split_gates(cpus[:2])
+    if both < 2:
+        pytest.skip("a CPU quota of one core keeps every split on one thread")
+    assert both == 2
 
 def included_headers(path):
     with open(path) as f:

@@ -205,15 +205,86 @@ PyObject* invoke(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, Pre
   }
 }
 
+// ---- refusal before conversion -----------------------------------------------
+
+// A module function whose result can be known too big from the sizes of its
+// arguments names an estimate: a routine with the same parameters in which
+// each sequence is replaced by its length, returning the bytes the call will
+// take (its converted arguments, native arrays and the Python objects of its
+// result list), or 0 when the routine returns early or raises another error
+// first. It runs before any argument is converted, so that a call whose
+// result cannot fit is refused (MemoryError) without first copying arguments
+// of a GiB. Arguments it cannot read at a glance (unbound, not exactly a
+// list, tuple, int or float, out of range) leave the check to the routine.
+template <class T>
+using PeekOf = std::conditional_t<std::is_same_v<std::remove_cvref_t<T>, double>, double, int64_t>;
+
+template <class T>
+bool peek_arg(PyObject* obj, PeekOf<T>& out) {
+  using U = std::remove_cvref_t<T>;
+  if (obj == nullptr) return false;
+  if constexpr (std::is_same_v<U, double>) {
+    if (!Py_IS_TYPE(obj, &PyFloat_Type)) return false;
+    out = PyFloat_AsDouble(obj);
+    return true;
+  } else if constexpr (std::is_same_v<U, int64_t>) {
+    if (!Py_IS_TYPE(obj, &PyLong_Type)) return false;
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (overflow != 0 || (value == -1 && PyErr_Occurred())) {
+      PyErr_Clear();
+      return false;
+    }
+    out = value;
+    return true;
+  } else {
+    if (!PyList_Check(obj) && !PyTuple_Check(obj)) return false;
+    out = int64_t(shim_seq_length(obj));
+    return true;
+  }
+}
+
+// Throws Panic("memory allocation failure") when estimate E of routine F,
+// read from the call's arguments, cannot be had.
+template <auto F, auto E>
+void refuse_before_conversion(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  using Args = typename Signature<decltype(F)>::Args;
+  constexpr size_t N = std::tuple_size_v<Args>;
+  PyObject* bound[N] = {};
+  PyObject* const* slots = args;
+  if (kwnames != nullptr && PyTuple_Size(kwnames) > 0) {
+    if (!bind_args(args, nargs, kwnames, bound, CallSpec<F>::name, CallSpec<F>::params, N)) {
+      PyErr_Clear();  // the binding raises it again
+      return;
+    }
+    slots = bound;
+  } else if (size_t(nargs) != N) {
+    return;
+  }
+  [&]<size_t... I>(std::index_sequence<I...>) {
+    std::tuple<PeekOf<std::tuple_element_t<I, Args>>...> sizes;
+    if ((peek_arg<std::tuple_element_t<I, Args>>(slots[I], std::get<I>(sizes)) && ...))
+      check_allocatable(E(std::get<I>(sizes)...));
+  }(std::make_index_sequence<N>{});
+}
+
 // Module functions work on private copies of their arguments: they stop at
 // the kernels' chunk boundaries when a signal is pending (Ctrl-C raises
 // KeyboardInterrupt). Methods change their object in place and never stop
 // midway, also when one runs inside a signal handler of a stopping call.
 bool python_signal_pending();
 
-template <auto F>
+template <auto F, auto E = nullptr>
 PyObject* function_fastcall(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   const ScopedStopCheck stop(python_signal_pending);
+  if constexpr (!std::is_null_pointer_v<decltype(E)>) {
+    try {
+      refuse_before_conversion<F, E>(args, nargs, kwnames);
+    } catch (...) {
+      raise_current_exception();
+      return nullptr;
+    }
+  }
   return invoke<F, typename Signature<decltype(F)>::Args>(args, nargs, kwnames);
 }
 
@@ -289,22 +360,24 @@ const char* signature_doc(const char* name, const Names<N>& params) {
   return doc.c_str();
 }
 
-// A module function: `function<&core>("name", {"p1", "p2"}, "doc")`.
-// Routines without parameters are registered with METH_NOARGS.
-template <auto F>
+// A module function: `function<&core>("name", {"p1", "p2"}, "doc")`, or
+// `function<&core, &estimate>(...)` with a memory estimate (see
+// refuse_before_conversion). Routines without parameters are registered with
+// METH_NOARGS.
+template <auto F, auto E = nullptr>
 PyMethodDef function(const char* name, const Names<function_arity<F>>& params, const char* doc) {
   register_call<F>(name, params);
   if constexpr (function_arity<F> == 0)
     return PyMethodDef{name, function_noargs<F>, METH_NOARGS, doc};
   else
-    return PyMethodDef{name, as_cfunction(function_fastcall<F>), METH_FASTCALL | METH_KEYWORDS, doc};
+    return PyMethodDef{name, as_cfunction(function_fastcall<F, E>), METH_FASTCALL | METH_KEYWORDS, doc};
 }
 
 // A module function whose docstring is its signature line:
 // `function<&core>("name", {"p1", "p2"})` documents "name(p1: T1, p2: T2) -> R".
-template <auto F>
+template <auto F, auto E = nullptr>
 PyMethodDef function(const char* name, const Names<function_arity<F>>& params) {
-  return function<F>(name, params, signature_doc<F>(name, params));
+  return function<F, E>(name, params, signature_doc<F>(name, params));
 }
 
 // A method whose core routine takes the record first: `method<&core>(...)`.

@@ -23,6 +23,9 @@ namespace nimbic {
 struct SplitPolicy {
   unsigned threads = 0;                   // 0: the cores the process may use
   uint64_t min_work = uint64_t(1) << 18;  // less work than this runs on one thread
+  // Worker threads a split may start; starting more fails as when the system
+  // refuses a thread (checks reach the calling thread's fallback with it).
+  unsigned startable = ~0u;
 };
 
 // The calling thread's policy: the default unless a ScopedSplitPolicy is alive.
@@ -65,10 +68,12 @@ void split_work(uint64_t count, uint64_t item_work, uint64_t align, Body&& body)
       for (std::thread& t : threads) t.join();
     }
   } join{workers};
+  const unsigned startable = split_policy().startable;
   unsigned started = 1;
   for (; started < parts; ++started) {
     const uint64_t begin = bound(started), end = bound(started + 1);
     try {
+      if (started > startable) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
       workers.emplace_back([&body, started, begin, end] { body(started, begin, end); });
     } catch (const std::system_error&) {
       break;

@@ -65,7 +65,7 @@ std::vector<double> sandwich(std::span<const double> a, std::span<const double> 
   const size_t floats = size_t(square_matrix_floats(dim));
   check_sandwich_reads(a, u, dim);
   const size_t d = size_t(dim);
-  check_allocatable(Count(floats) * 8);  // T = U A, besides the result
+  check_result(Count(floats), 16);  // T = U A beside the result, and the result's list
   std::vector<double> t(floats, 0.0), r = zero_floats(Count(floats));
   // Each row of T, then of R, is one work item: rows are split over threads.
   const uint64_t row_work = uint64_t(d) * d;

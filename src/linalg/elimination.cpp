@@ -97,6 +97,10 @@ std::vector<double> matrix_det(std::span<const double> matrix, int64_t n) {
 
 std::vector<double> matrix_inverse(std::span<const double> matrix, int64_t n) {
   if (n < 1) return complex_identity(n);
+  // The working copy beside the result, and the result's list: refused
+  // before either is made.
+  require_length(matrix.size(), complex_matrix_floats(n));
+  check_result(complex_matrix_floats(n), 16);
   std::vector<double> work = working_copy(matrix, n);
   std::vector<double> result = complex_identity(n);
   Rows a{work.data(), size_t(n)}, b{result.data(), size_t(n)};

@@ -49,7 +49,8 @@ std::vector<double> jacobi_eig(std::span<const double> matrix, int64_t n) {
   if (n < 1) return {};
   const Count entries = Count(n) * n;
   require_length(matrix.size(), entries);
-  check_allocatable(Count(n) * (n + 1) * 8 + entries * 8);
+  // The working copy, the result and the list of floats it becomes.
+  check_allocatable(entries * 8 + Count(n) * (n + 1) * (8 + kListItemBytes));
   const size_t m = size_t(n);
   std::vector<double> a(matrix.begin(), matrix.begin() + ptrdiff_t(entries));
   std::vector<double> out(m * (m + 1), 0.0);
@@ -88,6 +89,8 @@ std::vector<double> simultaneous_diag(std::span<const double> real, std::span<co
   const Count entries = Count(n) * n;
   require_length(real.size(), entries);
   require_length(imag.size(), entries);
+  // jacobi_eig's arrays (its list aside), then the result and its list.
+  check_allocatable(entries * 8 + Count(n) * (n + 1) * 8 + (Count(2) * n + entries) * (8 + kListItemBytes));
   const size_t m = size_t(n);
   const std::vector<double> eig = jacobi_eig(real, n);
   std::vector<double> q(eig.begin() + ptrdiff_t(m), eig.end());

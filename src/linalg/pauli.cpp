@@ -97,6 +97,13 @@ void add_non_finite_terms(std::span<const double> m, std::vector<double>& out, i
 
 }  // namespace
 
+Count pauli_expansion_bytes(int64_t matrix_length, int64_t num_qubits) {
+  if (num_qubits < 0 || num_qubits >= 32) return 0;
+  const Count floats = complex_matrix_floats(int64_t(1) << num_qubits);
+  if (Count(matrix_length) < floats) return 0;
+  return Count(matrix_length) * 8 + floats * (8 + kListItemBytes) + (Count(8) << num_qubits);
+}
+
 std::vector<double> pauli_expansion(std::span<const double> matrix, int64_t num_qubits) {
   if (num_qubits < 0 || num_qubits >= 32) return {};
   const int n = int(num_qubits);

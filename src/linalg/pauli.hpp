@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "common/memory.hpp"
+
 namespace nimbic::linalg {
 
 struct Complex {
@@ -23,5 +25,10 @@ Complex pauli_entry(int64_t type, int64_t a, int64_t b);
 // base-4 digit w (qubit 0 is the most significant digit). 2*4^n floats; empty
 // for n < 0 or n >= 32.
 std::vector<double> pauli_expansion(std::span<const double> matrix, int64_t num_qubits);
+
+// Bytes pauli_expansion takes for a matrix of `matrix_length` floats: the
+// converted matrix, its work arrays, the coefficients and the list of floats
+// they become; 0 where it returns early or raises for the length first.
+Count pauli_expansion_bytes(int64_t matrix_length, int64_t num_qubits);
 
 }  // namespace nimbic::linalg

@@ -65,7 +65,7 @@ PyMethodDef* module_functions() {
       function<&statevector::collapse_state>("collapse_state", {"state", "targets", "outcome", "num_qubits"}),
       function<&density::density_probabilities>("density_probabilities", {"rho", "targets", "num_qubits"}),
       function<&density::density_collapse>("density_collapse", {"rho", "targets", "outcome", "num_qubits"}),
-      function<&linalg::pauli_expansion>("pauli_expansion", {"matrix", "num_qubits"}),
+      function<&linalg::pauli_expansion, &linalg::pauli_expansion_bytes>("pauli_expansion", {"matrix", "num_qubits"}),
       function<&sample_outcome>("sample_outcome", {"probabilities", "u"}),
       function<&linalg::is_identity_matrix>("is_identity_matrix", {"matrix", "dim", "atol"}),
       function<&linalg::matrix_allclose>("matrix_allclose", {"a", "b", "dim", "atol"}),

@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "common/memory.hpp"
 #include "common/panic.hpp"
 #include "common/qubits.hpp"
 #include "common/thresholds.hpp"
@@ -10,7 +11,7 @@
 namespace nimbic::statevector {
 
 void apply_gate_into(std::span<double> state, int64_t num_qubits, std::span<const double> gate,
-                     std::span<const int64_t> targets) {
+                     std::span<const int64_t> targets, bool as_result) {
   const size_t k = targets.size();
   if (num_qubits <= 0 || k == 0) return;
   check_targets(targets, num_qubits);
@@ -18,6 +19,7 @@ void apply_gate_into(std::span<double> state, int64_t num_qubits, std::span<cons
   // at its first missing float.
   require_length(int64_t(gate.size()), k <= 30 ? int64_t(2) << (2 * k) : INT64_MAX);
   require_length(int64_t(state.size()), state_floats(num_qubits));
+  if (as_result) check_result(Count(state.size()), 0);
 
   // A descending adjacent pair runs as the exchanged gate on the ascending
   // pair (which fixes the order in which its rows sum their columns).
@@ -55,7 +57,7 @@ void apply_plan(double* state, int64_t num_qubits, const GatePlan& plan) {
 
 std::vector<double> apply_gate(std::vector<double> state, std::span<const double> gate, int64_t num_qubits,
                                std::span<const int64_t> targets) {
-  apply_gate_into(state, num_qubits, gate, targets);
+  apply_gate_into(state, num_qubits, gate, targets, true);
   return state;
 }
 

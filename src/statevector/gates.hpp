@@ -11,9 +11,11 @@
 namespace nimbic::statevector {
 
 // Validates targets, gate and state length, then runs the gate's plan
-// (gate_plan.hpp). With n <= 0 or no targets nothing happens.
+// (gate_plan.hpp). With n <= 0 or no targets nothing happens. `as_result`:
+// the state becomes a list of floats, refused (MemoryError) before the
+// kernel runs when that list cannot fit.
 void apply_gate_into(std::span<double> state, int64_t num_qubits, std::span<const double> gate,
-                     std::span<const int64_t> targets);
+                     std::span<const int64_t> targets, bool as_result = false);
 
 // Module function: `apply_gate_into` on (a copy of) `state`, returned.
 std::vector<double> apply_gate(std::vector<double> state, std::span<const double> gate, int64_t num_qubits,

@@ -64,7 +64,9 @@ inline constexpr unsigned kThreadCounts[] = {1, 2, 3, 8};
 
 // Runs body(threads) once per thread count, with splitting forced at any size.
 // From 3 threads on, a stop check that never stops is installed, as for a
-// module function called from Python: long kernels then go in slices.
+// module function called from Python: long kernels then go in slices. A last
+// round splits 4 ways where only one worker thread starts: the parts whose
+// threads the system refuses run on the calling thread.
 template <class Body>
 void for_each_thread_count(Body&& body) {
   for (unsigned threads : kThreadCounts) {
@@ -72,6 +74,8 @@ void for_each_thread_count(Body&& body) {
     ScopedStopCheck stop(threads >= 3 ? +[] { return false; } : nullptr);
     body(threads);
   }
+  ScopedSplitPolicy refused({4, 0, 1});
+  body(4u);
 }
 
 // The single-thread reference policy, for computing the expected result.
