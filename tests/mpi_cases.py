@@ -160,6 +160,11 @@ def errors(n: int) -> None:
 def memory(n: int) -> None:
     """A state larger than any one process may hold: a GHZ state over global
     and local qubits, then a measurement."""
+    try:  # the whole state does not fit in this process
+        nimbic_native.NativeState(n)
+        raise AssertionError(f"a NativeState of {n} qubits fit under the limit")
+    except MemoryError:
+        pass
     dist = DistributedState(n)
     dist.set_zero_state()
     h = [2**-0.5, 0, 2**-0.5, 0, 2**-0.5, 0, -(2**-0.5), 0]
@@ -173,7 +178,15 @@ def memory(n: int) -> None:
     assert dist.probabilities([0, 1]) == [0.0, 0.0, 0.0, 1.0]
     with open("/proc/self/status") as f:
         peak = next(line.split()[1] for line in f if line.startswith("VmPeak:"))
-    print(f"peak {rank} {int(peak) * 1024}")
+    print(f"peak {rank} {int(peak) * 1024}", flush=True)
+
+
+def constructor(n: int) -> None:
+    """Too few local qubits, or a process count not a power of two: a
+    ValueError on every process."""
+    err = outcome(lambda: DistributedState(n))
+    assert err is not None and err[0] == "ValueError", err
+    print(f"refused {rank} {err[1]}", flush=True)
 
 
 def main() -> None:
@@ -185,6 +198,8 @@ def main() -> None:
                 circuit(n, 1000 * n + seed, steps)
     elif case == "errors":
         errors(int(args[0]))
+    elif case == "constructor":
+        constructor(int(args[0]))
     elif case == "memory":
         memory(int(args[0]))
     print(f"ok {rank}", flush=True)

@@ -1,1 +1,16 @@
 # Native helpers of the nimbic_scale package.
+from collections.abc import Sequence
+from typing import Any
+
+# A writable contiguous buffer of floats: a NativeState, a memoryview over
+# one or a float64 numpy array.
+_Floats = Any
+
+# Distributed state vectors (nimbic_scale.mpi).
+def gate_plan(gate: Sequence[float], targets: Sequence[int], num_qubits: int) -> list[int]: ...
+def apply_placed_gate(
+    local: _Floats, gate: Sequence[float], targets: Sequence[int], positions: Sequence[int], num_qubits: int, rank: int
+) -> None: ...
+def chunk_sums(local: _Floats, targets: Sequence[int], sums: _Floats) -> None: ...
+def continued_sums(local: _Floats, targets: Sequence[int], sums: _Floats) -> None: ...
+def collapse_share(local: _Floats, targets: Sequence[int], outcome: int, probability: float) -> None: ...

@@ -126,7 +126,7 @@ class DistributedState:
 
     def apply_gate(self, gate: Sequence[float], targets: Sequence[int]) -> None:
         """Applies a gate matrix to ``targets``, in place."""
-        _checked(lambda: self._probe.apply_gate(gate, targets))
+        _checked(lambda: self._probe.apply_gate(gate, targets))  # type: ignore[arg-type]
         targets = list(targets)
         k = len(targets)
         if self._n <= 0 or k == 0:
@@ -150,7 +150,7 @@ class DistributedState:
 
     def probabilities(self, targets: Sequence[int]) -> list[float]:
         """The probability of each outcome of measuring ``targets``."""
-        _checked(lambda: self._probe.probabilities(targets))
+        _checked(lambda: self._probe.probabilities(targets))  # type: ignore[arg-type]
         targets = list(targets)
         self._canonical()
         probs: list[float] = self._probabilities(targets).tolist()
@@ -159,7 +159,7 @@ class DistributedState:
     def measure(self, targets: Sequence[int], u: float) -> int:
         """Samples ``targets`` with a uniform draw ``u`` in [0, 1) (the same on
         every process), collapses the state and returns the outcome."""
-        _checked(lambda: self._probe.measure(targets, u))
+        _checked(lambda: self._probe.measure(targets, u))  # type: ignore[arg-type]
         targets = list(targets)
         self._canonical()
         probs = self._probabilities(targets)
@@ -193,7 +193,7 @@ class DistributedState:
                 f"amplitudes: the {1 << self._n} amplitudes do not fit in the memory of process {root}"
             )
         self._canonical()
-        share = memoryview(self._local)
+        share = self._share()
         if self._rank != root:
             for lo in range(0, len(share), CHUNK_FLOATS):
                 self._comm.Send(share[lo : lo + CHUNK_FLOATS], dest=root, tag=_TAG)
@@ -230,7 +230,7 @@ class DistributedState:
         error = self._comm.bcast(error, root=root)
         if error is not None:
             raise error
-        share = memoryview(self._local)
+        share = self._share()
         per = len(share)
         if self._rank == root:
             assert whole is not None
@@ -252,6 +252,10 @@ class DistributedState:
         return list(self._pos)
 
     # ---- the qubit map ---------------------------------------------------------
+
+    def _share(self) -> memoryview:
+        """A zero-copy view of this process's share."""
+        return memoryview(self._local)  # type: ignore[arg-type]  # NativeState exports a buffer of floats
 
     def _identity_map(self) -> None:
         self._pos = list(range(self._n))
@@ -279,7 +283,7 @@ class DistributedState:
         shift = g - 1 - p
         partner = self._rank ^ (1 << shift)
         mine = (self._rank >> shift) & 1
-        share = memoryview(self._local)
+        share = self._share()
         run = 2 << bit  # floats of one run of equal bits at x
         scratch = self._scratch
         for start in range((1 - mine) * run, len(share), 2 * run):
@@ -287,7 +291,7 @@ class DistributedState:
                 hi = min(lo + len(scratch), start + run)
                 recv = scratch[: hi - lo]
                 self._comm.Sendrecv(share[lo:hi], dest=partner, sendtag=_TAG, recvbuf=recv, source=partner, recvtag=_TAG)
-                share[lo:hi] = memoryview(recv)
+                share[lo:hi] = recv.data
         qp, qx = self._at[p], self._at[x]
         self._at[p], self._at[x] = qx, qp
         self._pos[qp], self._pos[qx] = x, p
