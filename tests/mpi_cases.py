@@ -87,7 +87,7 @@ def circuit(n: int, seed: int, steps: int) -> None:
     for step in range(steps):
         roll = rng.random()
         if roll < 0.75:
-            k = min(int(rng.integers(1, 4)), n)
+            k = min(int(rng.choice([1, 2, 3, 4], p=[0.3, 0.3, 0.3, 0.1])), n - g)
             gate, targets = random_gate(rng, k), random_targets(rng, n, k)
             dist.apply_gate(gate, targets)
             ref.apply_gate(gate, targets)
@@ -152,6 +152,11 @@ def errors(n: int) -> None:
         want = outcome(lambda: ref.set_amplitudes(bad_values))  # type: ignore[arg-type]
         got = outcome(lambda: dist.set_amplitudes(bad_values if rank == 0 else [0.0]))
         same(f"set_amplitudes({bad_values!r})", got, want)
+    if g:  # a dense gate wider than the local qubits: a ValueError everywhere
+        wide = n - g + 1
+        got = outcome(lambda: dist.apply_gate(flat(unitary(rng, 1 << wide)), list(range(wide))))
+        assert got is not None and got[0] == "ValueError", got
+        assert comm.allgather(got) == [got] * size
     same("state after the errors", dist.amplitudes(), ref.amplitudes() if rank == 0 else None)
     got = outcome(lambda: DistributedState(n, comm).amplitudes(size))
     assert got is not None and got[0] == "ValueError", got

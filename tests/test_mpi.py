@@ -36,7 +36,7 @@ def mpirun(procs: int, *args: str, limit: int | None = None) -> str:
 
 
 # Random circuits of dense, controlled, diagonal and signed-permutation gates
-# on 1 to 3 qubits, global and local, with probabilities, measurements and
+# on 1 to 4 qubits, global and local, with probabilities, measurements and
 # gathers in between; every process compares with its own NativeState replay.
 @pytest.mark.parametrize(
     "procs, n_lo, n_hi, seeds, steps",

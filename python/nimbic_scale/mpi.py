@@ -144,7 +144,7 @@ class DistributedState:
                 )
             for t in acted:
                 if self._pos[t] < self._g:
-                    self._exchange(self._pos[t], self._free_local(targets))
+                    self._exchange(self._pos[t], self._free_local(targets, acted))
         positions = [self._pos[t] for t in targets]
         _native.apply_placed_gate(self._local, gate, targets, positions, self._n, self._rank)
 
@@ -261,13 +261,14 @@ class DistributedState:
         self._pos = list(range(self._n))
         self._at = list(range(self._n))
 
-    def _free_local(self, busy: Sequence[int]) -> int:
-        """The most significant local position whose qubit is not in ``busy``."""
-        taken = set(busy)
-        for x in range(self._g, self._n):
-            if self._at[x] not in taken:
-                return x
-        raise AssertionError("no free local position")  # the constructor leaves room
+    def _free_local(self, busy: Sequence[int], needed: Sequence[int] = ()) -> int:
+        """The most significant local position whose qubit is not in ``busy``,
+        else one whose qubit is not in ``needed`` (a control may go global)."""
+        for avoid in (set(busy), set(needed)):
+            for x in range(self._g, self._n):
+                if self._at[x] not in avoid:
+                    return x
+        raise AssertionError("no free local position")  # apply_gate checked the room
 
     def _exchange(self, p: int, x: int) -> None:
         """Trades global position ``p`` with local position ``x``: every process
