@@ -186,6 +186,17 @@ def memory(n: int) -> None:
     print(f"peak {rank} {int(peak) * 1024}", flush=True)
 
 
+def gather_refused(n: int) -> None:
+    """A whole state that does not fit on the root: MemoryError on every
+    process, and the processes go on together."""
+    dist = DistributedState(n)
+    dist.set_zero_state()
+    err = outcome(lambda: dist.amplitudes(0))
+    assert err is not None and err[0] == "MemoryError", err
+    assert comm.allgather(err) == [err] * size
+    assert dist.probabilities([0]) == [1.0, 0.0]
+
+
 def constructor(n: int) -> None:
     """Too few local qubits, or a process count not a power of two: a
     ValueError on every process."""
@@ -203,6 +214,8 @@ def main() -> None:
                 circuit(n, 1000 * n + seed, steps)
     elif case == "errors":
         errors(int(args[0]))
+    elif case == "gather_refused":
+        gather_refused(int(args[0]))
     elif case == "constructor":
         constructor(int(args[0]))
     elif case == "memory":

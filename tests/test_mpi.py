@@ -5,6 +5,7 @@ process). Skipped when mpi4py or mpiexec is missing (pip install '.[mpi]')."""
 from __future__ import annotations
 
 import importlib.util
+import os
 import pathlib
 import re
 import shutil
@@ -57,6 +58,17 @@ def test_unusable_layouts_are_refused_on_every_process(procs: int, n: int) -> No
     assert out.count("refused ") == procs and "processes" in out
 
 
+# AddressSanitizer reserves far more address space than these limits.
+under_asan = pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""), reason="under AddressSanitizer")
+
+
+@under_asan
+def test_whole_state_that_does_not_fit_on_root_is_refused_everywhere() -> None:
+    # 2^22 amplitudes: 64 MiB of shares, but some 320 MiB as a list on the root.
+    mpirun(2, "gather_refused", "22", limit=480 << 20)
+
+
+@under_asan
 def test_state_larger_than_each_process_limit() -> None:
     """4 processes of at most 1.2 GiB of address space each hold a 27-qubit
     state (2 GiB); each process also fails to create it alone."""
