@@ -16,9 +16,11 @@ EXPECTED = {
     "surface_code.py": "every error detected and corrected",
     "stabilizer_vs_statevector.py": "largest difference from the dense simulation:",
     "dask_scale_out.py": "sweep matches cos(theta)^10",
+    "mpi_qft.py": "inverse QFT returned the secret",
 }
 # Examples that need an extra: the module they import first.
-NEEDS = {"dask_scale_out.py": "distributed"}
+NEEDS = {"dask_scale_out.py": "distributed", "mpi_qft.py": "mpi4py"}
+EXTRAS = {"distributed": "distributed", "mpi4py": "mpi"}
 
 
 def test_every_example_is_listed():
@@ -28,7 +30,7 @@ def test_every_example_is_listed():
 @pytest.mark.parametrize("name", sorted(EXPECTED))
 def test_example_runs(name):
     if name in NEEDS and importlib.util.find_spec(NEEDS[name]) is None:
-        pytest.skip(f"needs {NEEDS[name]} (pip install '.[distributed]')")
+        pytest.skip(f"needs {NEEDS[name]} (pip install '.[{EXTRAS[NEEDS[name]]}]')")
     done = subprocess.run([sys.executable, str(EXAMPLES / name)], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr
     assert EXPECTED[name] in done.stdout

@@ -1,7 +1,7 @@
 # Native helpers of the nimbic_scale package.
 import sys
 from collections.abc import Iterator, Sequence
-from typing import final
+from typing import Any, final
 
 # Packed sampling (nimbic_scale.sampling).
 
@@ -49,3 +49,16 @@ def clifford_run_batches(
     batch_size: int,
 ) -> PackedBatches:
     """clifford_run_packed's rows in batches of at most batch_size repetitions."""
+
+# A writable contiguous buffer of floats: a NativeState, a memoryview over
+# one or a float64 numpy array.
+_Floats = Any
+
+# Distributed state vectors (nimbic_scale.mpi).
+def gate_plan(gate: Sequence[float], targets: Sequence[int], num_qubits: int) -> list[int]: ...
+def apply_placed_gate(
+    local: _Floats, gate: Sequence[float], targets: Sequence[int], positions: Sequence[int], num_qubits: int, rank: int
+) -> None: ...
+def chunk_sums(local: _Floats, targets: Sequence[int], sums: _Floats) -> None: ...
+def continued_sums(local: _Floats, targets: Sequence[int], sums: _Floats) -> None: ...
+def collapse_share(local: _Floats, targets: Sequence[int], outcome: int, probability: float) -> None: ...

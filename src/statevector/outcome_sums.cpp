@@ -82,16 +82,13 @@ constexpr size_t kOutcomeBlock = 64;  // outcomes per work item when there are m
 
 }  // namespace
 
-void outcome_sums(const double* state, int64_t num_qubits, std::span<const uint64_t> offsets, double* probs,
-                  uint64_t chunk) {
+void outcome_chunk_sums(const double* state, int64_t num_qubits, std::span<const uint64_t> offsets, double* sums,
+                        uint64_t chunk) {
   const size_t size = offsets.size();
   const uint64_t mask = offsets.back();
   const Bases bases{mask, ((uint64_t(1) << num_qubits) - 1) & ~mask};
   const uint64_t count = uint64_t(1) << (num_qubits - int64_t(__builtin_popcountll(mask)));
   const uint64_t len = std::min(chunk, count), chunks = count / len;
-  // Chunk sums, chunk by chunk; a single chunk's sums are the totals.
-  std::vector<double> partial(chunks > 1 ? chunks * size : 0);
-  double* sums = chunks > 1 ? partial.data() : probs;
   if (size <= 8) {
     size_t u = 1;
     const Lockstep run = pick(size, chunks, u);
@@ -109,6 +106,16 @@ void outcome_sums(const double* state, int64_t num_qubits, std::span<const uint6
       }
     });
   }
+}
+
+void outcome_sums(const double* state, int64_t num_qubits, std::span<const uint64_t> offsets, double* probs,
+                  uint64_t chunk) {
+  const size_t size = offsets.size();
+  const uint64_t count = uint64_t(1) << (num_qubits - int64_t(__builtin_popcountll(offsets.back())));
+  const uint64_t chunks = count / std::min(chunk, count);
+  // Chunk sums, chunk by chunk; a single chunk's sums are the totals.
+  std::vector<double> partial(chunks > 1 ? chunks * size : 0);
+  outcome_chunk_sums(state, num_qubits, offsets, chunks > 1 ? partial.data() : probs, chunk);
   if (chunks == 1) return;
   split_work(size, chunks, 1, [&](unsigned, uint64_t begin, uint64_t end) {
     for (uint64_t j = begin; j < end; ++j) {

@@ -22,6 +22,11 @@ inline constexpr uint64_t kChunkBases = 4096;
 void outcome_sums(const double* state, int64_t num_qubits, std::span<const uint64_t> offsets, double* probs,
                   uint64_t chunk = kChunkBases);
 
+// The chunk sums outcome_sums adds up: chunk c's sum for outcome j at
+// sums[c * 2^k + j], for the min(chunk, bases) bases of each chunk.
+void outcome_chunk_sums(const double* state, int64_t num_qubits, std::span<const uint64_t> offsets, double* sums,
+                        uint64_t chunk = kChunkBases);
+
 // The probability of the one outcome whose target bits (`mask`) equal
 // `pattern`, with the bits outcome_sums gives it. Reads only that outcome's
 // amplitudes.
