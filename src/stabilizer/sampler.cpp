@@ -95,10 +95,11 @@ void evaluate_slice(const MeasurementProgram& prog, const std::vector<uint64_t>&
 }
 
 // Bit-sliced path: 64 repetitions at a time; 64 x 64 transposes turn
-// outcome words into rows.
-template <class Out>
-void sample_rows_sliced(const MeasurementProgram& prog, const std::vector<uint64_t>& step, const Out* offsets,
-                        uint64_t seeded, int64_t first, int64_t count, Out* out, SliceScratch& s) {
+// outcome words into rows. `store(block, rep0, reps, k0)` writes the rows of
+// one block: block[r], bit c, is outcome k0+c of repetition rep0+r.
+template <class Store>
+void sample_rows_sliced(const MeasurementProgram& prog, const std::vector<uint64_t>& step, uint64_t seeded,
+                        int64_t first, int64_t count, SliceScratch& s, const Store& store) {
   const int64_t m = prog.num_measurements;
   uint64_t block[64];
   for (int64_t rep0 = first; rep0 < first + count; rep0 += 64) {
@@ -106,66 +107,58 @@ void sample_rows_sliced(const MeasurementProgram& prog, const std::vector<uint64
     evaluate_slice(prog, step, seeded, rep0, reps, s);
     for (int64_t k0 = 0; k0 < m; k0 += 64) {
       std::copy_n(s.outcome.begin() + k0, 64, block);
-      transpose64(block);  // block[r]: bit c is outcome k0+c of repetition rep0+r
-      const int64_t cols = std::min<int64_t>(64, m - k0);
-      for (int64_t r = 0; r < reps; ++r) write_bits(block[r], cols, out + (rep0 + r) * m + k0, offsets + k0);
+      transpose64(block);
+      store(block, rep0, reps, k0);
     }
   }
 }
 
 // Every entry depends only on its own repetition, so the result is the same
 // for any split; parts start at multiples of 64 repetitions.
-template <class Out>
-void sample_split(const MeasurementProgram& prog, const Out* offsets, uint64_t seeded, int64_t repetitions, Out* out) {
+template <class Store>
+void sample_split(const MeasurementProgram& prog, uint64_t seeded, int64_t repetitions, const Store& store) {
   const uint64_t count = uint64_t(repetitions), per_rep = uint64_t(prog.num_measurements);
   const std::vector<uint64_t> step = draw_steps(prog);
   std::vector<SliceScratch> scratch(split_parts(count, per_rep, 64), SliceScratch(prog));
   split_work(count, per_rep, 64, [&](unsigned part, uint64_t begin, uint64_t end) {
-    sample_rows_sliced(prog, step, offsets, seeded, int64_t(begin), int64_t(end - begin), out, scratch[part]);
+    sample_rows_sliced(prog, step, seeded, int64_t(begin), int64_t(end - begin), scratch[part], store);
   });
 }
 
-// The packed form of the sliced path: after the transpose, block[r] holds
-// the 64 outcome bits k0 .. k0+63 of repetition rep0+r in bit order, which
-// stored little-endian are bytes k0/8 .. k0/8+7 of its packed row. Outcome
-// words past M stay 0, so the padding bits of the last byte are 0.
-void sample_packed_sliced(const MeasurementProgram& prog, const std::vector<uint64_t>& step, const uint64_t* offsets,
-                          uint64_t seeded, int64_t first, int64_t count, uint8_t* out, SliceScratch& s) {
-  const int64_t m = prog.num_measurements, row_bytes = (m + 7) / 8;
-  uint64_t block[64];
-  for (int64_t rep0 = first; rep0 < first + count; rep0 += 64) {
-    const int64_t reps = std::min<int64_t>(64, first + count - rep0);
-    evaluate_slice(prog, step, seeded, rep0, reps, s);
-    for (int64_t k0 = 0; k0 < m; k0 += 64) {
-      std::copy_n(s.outcome.begin() + k0, 64, block);
-      transpose64(block);
-      const int64_t byte0 = k0 / 8, bytes = std::min<int64_t>(8, row_bytes - byte0);
-      const uint64_t offset = offsets[k0 / 64];
-      for (int64_t r = 0; r < reps; ++r) store_bytes(block[r] ^ offset, bytes, out + (rep0 + r) * row_bytes + byte0);
-    }
-  }
+// Rows of M entries, one per outcome: the outcome bit XOR its offset.
+template <class Out>
+void sample_entries(const MeasurementProgram& prog, const Out* offsets, uint64_t seeded, int64_t repetitions,
+                    Out* out) {
+  const int64_t m = prog.num_measurements;
+  sample_split(prog, seeded, repetitions, [&](const uint64_t* block, int64_t rep0, int64_t reps, int64_t k0) {
+    const int64_t cols = std::min<int64_t>(64, m - k0);
+    for (int64_t r = 0; r < reps; ++r) write_bits(block[r], cols, out + (rep0 + r) * m + k0, offsets + k0);
+  });
 }
 
 }  // namespace
 
+// Packed rows: block[r] holds outcomes k0 .. k0+63 of a repetition in bit
+// order, which stored little-endian are bytes k0/8 .. k0/8+7 of its packed
+// row. Outcome words past M stay 0, so the padding bits of the last byte are 0.
 void sample_repetitions_packed(const MeasurementProgram& prog, std::span<const uint64_t> offsets, uint64_t seeded,
                                int64_t repetitions, uint8_t* out) {
-  const uint64_t count = uint64_t(repetitions), per_rep = uint64_t(prog.num_measurements);
-  const std::vector<uint64_t> step = draw_steps(prog);
-  std::vector<SliceScratch> scratch(split_parts(count, per_rep, 64), SliceScratch(prog));
-  split_work(count, per_rep, 64, [&](unsigned part, uint64_t begin, uint64_t end) {
-    sample_packed_sliced(prog, step, offsets.data(), seeded, int64_t(begin), int64_t(end - begin), out, scratch[part]);
+  const int64_t row_bytes = (prog.num_measurements + 7) / 8;
+  sample_split(prog, seeded, repetitions, [&](const uint64_t* block, int64_t rep0, int64_t reps, int64_t k0) {
+    const int64_t byte0 = k0 / 8, bytes = std::min<int64_t>(8, row_bytes - byte0);
+    const uint64_t offset = offsets[size_t(k0 / 64)];
+    for (int64_t r = 0; r < reps; ++r) store_bytes(block[r] ^ offset, bytes, out + (rep0 + r) * row_bytes + byte0);
   });
 }
 
 void sample_repetitions(const MeasurementProgram& prog, std::span<const uint8_t> offsets, uint64_t seeded,
                         int64_t repetitions, uint8_t* out) {
-  sample_split(prog, offsets.data(), seeded, repetitions, out);
+  sample_entries(prog, offsets.data(), seeded, repetitions, out);
 }
 
 void sample_repetitions(const MeasurementProgram& prog, std::span<const int64_t> offsets, uint64_t seeded,
                         int64_t repetitions, int64_t* out) {
-  sample_split(prog, offsets.data(), seeded, repetitions, out);
+  sample_entries(prog, offsets.data(), seeded, repetitions, out);
 }
 
 void sample_repetitions_scalar(const MeasurementProgram& prog, std::span<const uint8_t> offsets, uint64_t seeded,
